@@ -1,0 +1,38 @@
+// Conversion between GBK text (code page 936) and UTF-16LE byte buffers.
+//
+// Code page numbers are Windows numbers: 936 is GBK, 0 the system code page
+// (936 for this program), 65001 UTF-8; others map to the converter of that
+// Windows code page. Bytes invalid in a code page decode to the converter's
+// substitute; characters a code page lacks encode as "?" (0x3F). Nothing
+// reports an error: a failed conversion gives the empty result.
+#pragma once
+
+#include <string_view>
+
+#include "text/text.h"
+
+namespace notepics {
+
+// UTF-16LE units of `text`, followed by one NUL unit unless `strip` is set.
+// The empty text gives the empty buffer either way.
+//   ansi_to_utf16("GET") == {47 00 45 00 54 00 00 00}
+ByteBuffer ansi_to_utf16(std::string_view text, bool strip = false);
+
+// GBK text of the UTF-16LE units up to the first NUL unit.
+//   utf16_to_ansi({41 00 00 00 42 00}) == "A"
+Text utf16_to_ansi(const ByteBuffer& bytes);
+
+// UTF-16LE units of the bytes up to the first zero byte, then one NUL unit;
+// empty when the input is empty or starts with a zero byte.
+ByteBuffer code_page_to_utf16(const ByteBuffer& bytes, int code_page);
+
+// The whole units before the first NUL unit (a trailing odd byte dropped),
+// followed by 00 00 when `keep_terminator` is set; empty when nothing
+// precedes the NUL unit.   cut_utf16_at_nul({41 00 42}, false) == {41 00}
+ByteBuffer cut_utf16_at_nul(const ByteBuffer& bytes, bool keep_terminator);
+
+// Text in `code_page` (the system code page when `use_code_page` is clear)
+// of the UTF-16LE units up to the first NUL unit.
+Text utf16_to_code_page(const ByteBuffer& bytes, int code_page, bool use_code_page);
+
+}  // namespace notepics

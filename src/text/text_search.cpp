@@ -1,0 +1,121 @@
+#include "text/text_search.h"
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace notepics::detail {
+
+namespace {
+
+bool equal_ignoring_case(const char* a, const char* b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (fold_ascii(static_cast<unsigned char>(a[i])) !=
+            fold_ascii(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool is_ascii_letter(unsigned char c) {
+    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
+
+// First index i >= from where the first and last bytes of the needle could
+// match ignoring ASCII case. A filter: the caller verifies the whole needle.
+std::size_t caseless_candidate(std::string_view text, std::string_view needle, std::size_t from) {
+    const std::size_t m = needle.size();
+    if (text.size() < m || from > text.size() - m) {
+        return std::string_view::npos;
+    }
+    const std::size_t last_start = text.size() - m;  // last index a match can begin at
+    const auto first = static_cast<unsigned char>(needle.front());
+    const auto last = static_cast<unsigned char>(needle.back());
+    // Letters are compared with bit 5 forced on: 'A' and 'a' meet, and so may
+    // a few non-letters, which the full comparison weeds out.
+    const unsigned char first_mask = is_ascii_letter(first) ? 0x20 : 0x00;
+    const unsigned char last_mask = is_ascii_letter(last) ? 0x20 : 0x00;
+    const unsigned char first_key = first | first_mask;
+    const unsigned char last_key = last | last_mask;
+    const char* data = text.data();
+    std::size_t i = from;
+#if defined(__SSE2__)
+    const __m128i first_or = _mm_set1_epi8(static_cast<char>(first_mask));
+    const __m128i last_or = _mm_set1_epi8(static_cast<char>(last_mask));
+    const __m128i first_eq = _mm_set1_epi8(static_cast<char>(first_key));
+    const __m128i last_eq = _mm_set1_epi8(static_cast<char>(last_key));
+    while (i + 16 <= last_start + 1) {
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + m - 1));
+        const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(head, first_or), first_eq),
+                                          _mm_cmpeq_epi8(_mm_or_si128(tail, last_or), last_eq));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) {
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        }
+        i += 16;
+    }
+#endif
+    for (; i <= last_start; ++i) {
+        if ((static_cast<unsigned char>(data[i]) | first_mask) == first_key &&
+            (static_cast<unsigned char>(data[i + m - 1]) | last_mask) == last_key) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+std::size_t AlignedSearch::next_candidate(std::size_t from) const {
+    if (from >= text_.size() || text_.size() - from < needle_.size()) {
+        return npos;
+    }
+    if (ignore_case_) {
+        return caseless_candidate(text_, needle_, from);
+    }
+    const void* hit =
+        memmem(text_.data() + from, text_.size() - from, needle_.data(), needle_.size());
+    return hit == nullptr ? npos
+                          : static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+}
+
+bool AlignedSearch::matches_at(std::size_t candidate) const {
+    const char* at = text_.data() + candidate;
+    return ignore_case_ ? equal_ignoring_case(at, needle_.data(), needle_.size())
+                        : std::memcmp(at, needle_.data(), needle_.size()) == 0;
+}
+
+bool AlignedSearch::starts_character(std::size_t candidate) {
+    // Count the bytes >= 0x80 just before the candidate, back to the last
+    // known character start. Whatever byte below 0x80 ends that run (a
+    // character of its own or the second byte of one), the walk resumes
+    // right after it, so the run's parity decides.
+    std::size_t run = 0;
+    while (candidate - run > known_start_ &&
+           static_cast<unsigned char>(text_[candidate - run - 1]) >= 0x80) {
+        ++run;
+    }
+    const bool aligned = run % 2 == 0;
+    known_start_ = aligned ? candidate : candidate + 1;
+    return aligned;
+}
+
+std::size_t AlignedSearch::next(std::size_t from) {
+    for (std::size_t candidate = next_candidate(from); candidate != npos;
+         candidate = next_candidate(candidate + 1)) {
+        if (candidate < known_start_) {
+            continue;  // inside a character the walk has already stepped over
+        }
+        if (starts_character(candidate) && matches_at(candidate)) {
+            return candidate;
+        }
+    }
+    return npos;
+}
+
+}  // namespace notepics::detail
