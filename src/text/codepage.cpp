@@ -3,6 +3,8 @@
 #include <unicode/ucnv.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -66,53 +68,139 @@ UConverter* converter_for(int code_page) {
     return found->second.get();
 }
 
-std::u16string decode(UConverter* converter, std::string_view bytes) {
-    // A code page character never yields more UTF-16 units than it has bytes,
-    // except for multi-unit mappings, which the retry below covers.
-    std::u16string units(bytes.size() + 1, u'\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        UErrorCode status = U_ZERO_ERROR;
-        const int32_t written =
-            ucnv_toUChars(converter, units.data(), static_cast<int32_t>(units.size()), bytes.data(),
-                          static_cast<int32_t>(bytes.size()), &status);
-        if (status == U_BUFFER_OVERFLOW_ERROR) {
-            units.assign(static_cast<std::size_t>(written) + 1, u'\0');
-            continue;
+// Conversions run in pieces of this many input bytes or units through a
+// stack buffer, so that a large text costs no temporary copy of its own size.
+constexpr std::size_t kChunk = 16384;
+
+// Appends UTF-16 units to `out` low byte first.
+void append_little_endian(ByteBuffer& out, const UChar* units, std::size_t count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(units);
+        out.insert(out.end(), bytes, bytes + 2 * count);
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            out.push_back(static_cast<std::uint8_t>(units[i] & 0xFF));
+            out.push_back(static_cast<std::uint8_t>(units[i] >> 8));
         }
-        if (U_FAILURE(status)) {
-            return {};
-        }
-        units.resize(static_cast<std::size_t>(written));
-        return units;
     }
-    return {};
 }
 
-Text encode(UConverter* converter, std::u16string_view units) {
-    Text bytes(units.size() * static_cast<std::size_t>(ucnv_getMaxCharSize(converter)) + 1, '\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        UErrorCode status = U_ZERO_ERROR;
-        const int32_t written =
-            ucnv_fromUChars(converter, bytes.data(), static_cast<int32_t>(bytes.size()),
-                            units.data(), static_cast<int32_t>(units.size()), &status);
-        if (status == U_BUFFER_OVERFLOW_ERROR) {
-            bytes.assign(static_cast<std::size_t>(written) + 1, '\0');
-            continue;
+// Reads `count` little-endian UTF-16 units from `bytes` into `units`.
+void read_little_endian(const std::uint8_t* bytes, std::size_t count, UChar* units) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(units, bytes, 2 * count);
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            units[i] = static_cast<UChar>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
         }
-        if (U_FAILURE(status)) {
-            return {};
-        }
-        bytes.resize(static_cast<std::size_t>(written));
-        return bytes;
     }
-    return {};
+}
+
+// UTF-16LE units of `bytes`, up to a NUL unit the converter itself might
+// produce; empty on failure.
+ByteBuffer decode(UConverter* converter, std::string_view bytes) {
+    ucnv_resetToUnicode(converter);
+    ByteBuffer result;
+    // Enough for every code page that gives at most one unit per byte; the
+    // pages past the units written are never touched.
+    result.reserve(2 * bytes.size() + 2);
+    UChar units[kChunk];
+    const char* source = bytes.data();
+    const char* const end = source + bytes.size();
+    bool flushed = false;
+    while (!flushed) {
+        const char* const piece_end =
+            end - source > static_cast<std::ptrdiff_t>(kChunk) ? source + kChunk : end;
+        flushed = piece_end == end;
+        UErrorCode status = U_ZERO_ERROR;
+        do {
+            status = U_ZERO_ERROR;
+            UChar* target = units;
+            ucnv_toUnicode(converter, &target, units + kChunk, &source, piece_end, nullptr, flushed,
+                           &status);
+            if (U_FAILURE(status) && status != U_BUFFER_OVERFLOW_ERROR) {
+                ucnv_resetToUnicode(converter);
+                return {};
+            }
+            const UChar* const written = target;
+            const UChar* const nul = std::find(static_cast<const UChar*>(units), written, UChar{0});
+            append_little_endian(result, units, static_cast<std::size_t>(nul - units));
+            if (nul != written) {
+                ucnv_resetToUnicode(converter);
+                return result;
+            }
+        } while (status == U_BUFFER_OVERFLOW_ERROR);
+    }
+    return result;
+}
+
+// Bytes in the converter's code page of the first `count` units of `bytes`
+// (UTF-16LE, holding no NUL unit); empty on failure.
+Text encode(UConverter* converter, const std::uint8_t* bytes, std::size_t count) {
+    ucnv_resetFromUnicode(converter);
+    Text result;
+    // Enough for every unit; the pages past the bytes written are never touched.
+    result.reserve(count * static_cast<std::size_t>(ucnv_getMaxCharSize(converter)));
+    UChar units[kChunk];
+    char out[2 * kChunk];
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t piece = std::min(kChunk, count - done);
+        read_little_endian(bytes + 2 * done, piece, units);
+        done += piece;
+        const UChar* source = units;
+        UErrorCode status = U_ZERO_ERROR;
+        do {
+            status = U_ZERO_ERROR;
+            char* target = out;
+            ucnv_fromUnicode(converter, &target, out + sizeof out, &source, units + piece, nullptr,
+                             done == count, &status);
+            if (U_FAILURE(status) && status != U_BUFFER_OVERFLOW_ERROR) {
+                ucnv_resetFromUnicode(converter);
+                return {};
+            }
+            result.append(out, static_cast<std::size_t>(target - out));
+        } while (status == U_BUFFER_OVERFLOW_ERROR);
+    }
+    return result;
+}
+
+// Number of whole UTF-16LE units in `bytes` before the first NUL unit.
+std::size_t units_before_nul(const ByteBuffer& bytes) {
+    std::size_t offset = 0;
+    while (offset + 2 <= bytes.size() && (bytes[offset] != 0 || bytes[offset + 1] != 0)) {
+        offset += 2;
+    }
+    return offset / 2;
+}
+
+// UTF-16LE units of `bytes` up to the first zero byte, then one NUL unit;
+// empty when nothing converts.
+ByteBuffer to_utf16(std::string_view bytes, int code_page) {
+    bytes = bytes.substr(0, bytes.find('\0'));
+    if (bytes.empty()) {
+        return {};
+    }
+    UConverter* converter = converter_for(code_page);
+    if (converter == nullptr) {
+        return {};
+    }
+    ByteBuffer units = decode(converter, bytes);
+    if (units.empty()) {
+        return {};
+    }
+    units.push_back(0);
+    units.push_back(0);
+    return units;
 }
 
 }  // namespace
 
 ByteBuffer ansi_to_utf16(std::string_view text, bool strip) {
-    ByteBuffer units = code_page_to_utf16(text_to_bytes(text), kSystemCodePage);
-    return strip ? cut_utf16_at_nul(units, false) : units;
+    ByteBuffer units = to_utf16(text, kSystemCodePage);
+    if (strip && !units.empty()) {
+        units.resize(units.size() - 2);  // the only NUL unit is the last one
+    }
+    return units;
 }
 
 Text utf16_to_ansi(const ByteBuffer& bytes) {
@@ -120,29 +208,8 @@ Text utf16_to_ansi(const ByteBuffer& bytes) {
 }
 
 ByteBuffer code_page_to_utf16(const ByteBuffer& bytes, int code_page) {
-    const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
-    const std::string_view input(reinterpret_cast<const char*>(bytes.data()),
-                                 static_cast<std::size_t>(end - bytes.begin()));
-    // The conversion works on int32_t lengths.
-    if (input.empty() || input.size() > static_cast<std::size_t>(INT32_MAX / 2 - 1)) {
-        return {};
-    }
-    UConverter* converter = converter_for(code_page);
-    if (converter == nullptr) {
-        return {};
-    }
-    const std::u16string units = decode(converter, input);
-    if (units.empty()) {
-        return {};
-    }
-    // Units up to the first NUL unit a decoder might produce, then one NUL.
-    const std::size_t kept = std::min(units.find(u'\0'), units.size());
-    ByteBuffer result((kept + 1) * 2, 0);
-    for (std::size_t i = 0; i < kept; ++i) {
-        result[2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
-        result[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
-    }
-    return result;
+    return to_utf16(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                    code_page);
 }
 
 ByteBuffer cut_utf16_at_nul(const ByteBuffer& bytes, bool keep_terminator) {
@@ -169,23 +236,15 @@ Text utf16_to_code_page(const ByteBuffer& bytes, int code_page, bool use_code_pa
         code_page = 0;
     }
     // Whole units up to the first NUL unit; a trailing odd byte is dropped.
-    std::u16string units;
-    units.reserve(bytes.size() / 2);
-    for (std::size_t i = 0; i + 2 <= bytes.size(); i += 2) {
-        const auto unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-        if (unit == u'\0') {
-            break;
-        }
-        units.push_back(unit);
-    }
-    if (units.empty() || units.size() > static_cast<std::size_t>(INT32_MAX / 4)) {
+    const std::size_t count = units_before_nul(bytes);
+    if (count == 0) {
         return {};
     }
     UConverter* converter = converter_for(code_page);
     if (converter == nullptr) {
         return {};
     }
-    Text encoded = encode(converter, units);
+    Text encoded = encode(converter, bytes.data(), count);
     encoded.resize(std::min(encoded.find('\0'), encoded.size()));
     return encoded;
 }

@@ -131,22 +131,29 @@ Text text_replace(std::string_view text, std::string_view old_text, std::string_
     if (text.empty() || old_text.empty() || from >= text.size() || count == 0) {
         return Text(text);
     }
-    Text result;
-    result.reserve(text.size());
-    result.append(text.substr(0, from));
+    // Find the matches first so that the result is allocated once at its
+    // final size: a large text is never copied again while it grows.
+    std::vector<std::size_t> hits;
     detail::AlignedSearch search(text, old_text, !case_sensitive, from);
-    std::size_t copied = from;
-    long long replaced = 0;
-    while (count < 0 || replaced < count) {
-        const std::size_t hit = search.next(copied);
+    for (std::size_t next = from; count < 0 || hits.size() < static_cast<std::size_t>(count);) {
+        const std::size_t hit = search.next(next);
         if (hit == detail::AlignedSearch::npos) {
             break;
         }
+        hits.push_back(hit);
+        next = hit + old_text.size();
+        search.restart_walk_at(next);
+    }
+    if (hits.empty()) {
+        return Text(text);
+    }
+    Text result;
+    result.reserve(text.size() - hits.size() * old_text.size() + hits.size() * new_text.size());
+    std::size_t copied = 0;
+    for (const std::size_t hit : hits) {
         result.append(text.substr(copied, hit - copied));
         result.append(new_text);
         copied = hit + old_text.size();
-        search.restart_walk_at(copied);
-        ++replaced;
     }
     result.append(text.substr(copied));
     return result;
