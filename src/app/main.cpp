@@ -8,14 +8,7 @@
 #include "app/main_window.h"
 #include "app/program_folder.h"
 #include "download/note_window.h"
-
-namespace {
-
-// Every change of the link box ends here until the download workflow is
-// bound in its place.
-void ignore_link_change(notepics::NoteWindow& /*window*/) {}
-
-}  // namespace
+#include "download/workflow.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -24,7 +17,9 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("notepics")));
     notepics::enter_program_folder();
 
-    notepics::MainWindow window(&ignore_link_change);
+    // Every change of the link box runs the download workflow.
+    notepics::MainWindow window(
+        [](notepics::NoteWindow& changed) { notepics::on_link_changed(changed); });
     window.show();
     return QApplication::exec();
 }

@@ -1,0 +1,157 @@
+#include "download/fetch.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sample_service.h"
+
+namespace notepics {
+namespace {
+
+using sample::SampleService;
+using sample::ScratchFolder;
+using sample::write_file;
+
+constexpr std::string_view kQuery = "?imageView2/2/w/1200/format/webp";
+const std::string kPicture("\x89PNG\r\n\x1a\n\0\0\0\rIHDR picture bytes \xFF\xFE", 32);
+
+std::string as_string(const std::optional<ByteBuffer>& bytes) {
+    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<failed>");
+}
+
+// A sample service serving kPicture as "a", with more arguments.
+class FetchUrlBytes : public ::testing::Test {
+  protected:
+    void start(std::vector<std::string> arguments = {}) {
+        ASSERT_TRUE(write_file(pictures_.path() / "a", kPicture));
+        arguments.insert(arguments.end(), {"--note", "n=a", "--pictures", pictures_.path()});
+        std::string error;
+        service_ = SampleService::start(arguments, &error);
+        ASSERT_TRUE(service_) << error;
+    }
+    std::string picture_address(std::string_view identifier) const {
+        return text_concat({service_->picture_origin(), identifier, kQuery});
+    }
+
+    ScratchFolder pictures_;
+    std::unique_ptr<SampleService> service_;
+};
+
+TEST_F(FetchUrlBytes, SendsAPlainHttp10GetAndReturnsTheWholeBody) {
+    start();
+    EXPECT_EQ(as_string(fetch_url_bytes(picture_address("a"))), kPicture);
+
+    const auto requests = service_->requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string host =
+        service_->picture_origin().substr(7, service_->picture_origin().size() - 8);
+    EXPECT_EQ(requests[0].head,
+              text_concat({"GET /a?imageView2/2/w/1200/format/webp HTTP/1.0\r\n"
+                           "Host: ",
+                           host,
+                           "\r\n"
+                           "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n"
+                           "Accept: */*\r\n"
+                           "\r\n"}));
+}
+
+TEST_F(FetchUrlBytes, FollowsUpToTenRedirects) {
+    // r0 -> r1 -> ... -> r10 -> a: eleven redirects from r0, ten from r1.
+    std::vector<std::string> arguments;
+    for (int i = 0; i <= 10; ++i) {
+        const std::string next = i == 10 ? "/a" : text_concat({"/r", std::to_string(i + 1)});
+        arguments.insert(arguments.end(),
+                         {"--fault", text_concat({"r", std::to_string(i), "=redirect:", next})});
+    }
+    start(arguments);
+
+    EXPECT_EQ(as_string(fetch_url_bytes(picture_address("r1"))), kPicture);
+    EXPECT_EQ(fetch_url_bytes(picture_address("r0")), std::nullopt);
+    // Every hop is asked the same plain way.
+    for (const auto& request : service_->requests()) {
+        EXPECT_THAT(request.head, ::testing::HasSubstr(" HTTP/1.0\r\n"));
+        EXPECT_THAT(request.head, ::testing::Not(::testing::HasSubstr("Cookie")));
+    }
+}
+
+TEST_F(FetchUrlBytes, FailedDownloadsGiveNoBytes) {
+    start({"--fault", "e404=404", "--fault", "e500=500", "--fault", "cut=cut", "--fault",
+           "drop=drop", "--fault", "to-file=redirect:file:///etc/passwd", "--fault",
+           "to-ftp=redirect:ftp://127.0.0.1/a"});
+    const struct {
+        std::string_view label;
+        std::string address;
+    } cases[] = {
+        {"status 404 with a page", picture_address("e404")},
+        {"status 500", picture_address("e500")},
+        {"no such picture", picture_address("nothing")},
+        {"body cut off", picture_address("cut")},
+        {"connection closed unanswered", picture_address("drop")},
+        {"redirect to a file", picture_address("to-file")},
+        {"redirect to ftp", picture_address("to-ftp")},
+        {"nobody listening", sample::unreachable_origin() + "a"},
+        {"empty address", ""},
+        {"not an address", "picture a"},
+        {"no scheme", service_->picture_origin().substr(7) + "a"},
+        {"file scheme", "file:///etc/passwd"},
+        {"ftp scheme", "ftp://127.0.0.1/a"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(fetch_url_bytes(c.address), std::nullopt);
+    }
+}
+
+TEST_F(FetchUrlBytes, RefusesABodyOverTheLimit) {
+    start({"--fault", "stream=stream:5000", "--fault", "announced=announce:5000"});
+    EXPECT_EQ(fetch_url_bytes(picture_address("stream"), 4999), std::nullopt);
+    EXPECT_EQ(fetch_url_bytes(picture_address("announced"), 4999), std::nullopt);
+    const std::optional<ByteBuffer> whole = fetch_url_bytes(picture_address("stream"), 5000);
+    ASSERT_TRUE(whole.has_value());
+    EXPECT_EQ(whole->size(), 5000u);
+}
+
+// Sets environment variables for one scope.
+class ScopedEnvironment {
+  public:
+    explicit ScopedEnvironment(std::vector<std::pair<std::string, std::string>> values)
+        : values_(std::move(values)) {
+        for (const auto& [name, value] : values_) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : values_) {
+            ::unsetenv(name.c_str());
+        }
+    }
+
+  private:
+    std::vector<std::pair<std::string, std::string>> values_;
+};
+
+TEST_F(FetchUrlBytes, IgnoresProxiesNamedByTheEnvironment) {
+    start();
+    const std::string dead_proxy = sample::unreachable_origin();
+    const ScopedEnvironment proxies({{"http_proxy", dead_proxy},
+                                     {"HTTPS_PROXY", dead_proxy},
+                                     {"ALL_PROXY", dead_proxy},
+                                     {"all_proxy", dead_proxy}});
+    EXPECT_EQ(as_string(fetch_url_bytes(picture_address("a"))), kPicture);
+}
+
+TEST_F(FetchUrlBytes, RejectsACertificateTheSystemDoesNotTrust) {
+    start({"--tls"});
+    ASSERT_EQ(service_->picture_origin().rfind("https://", 0), 0u);
+    EXPECT_EQ(fetch_url_bytes(picture_address("a")), std::nullopt);
+    EXPECT_THAT(service_->requests(), ::testing::IsEmpty());  // nothing was sent
+}
+
+}  // namespace
+}  // namespace notepics

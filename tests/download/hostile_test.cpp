@@ -1,0 +1,324 @@
+// The whole workflow against a service that misbehaves on purpose: names
+// that try to leave the picture folder, bodies too large, silent servers,
+// untrusted certificates, redirects elsewhere, control characters in
+// addresses, huge pages. Every run must end without a crash, with no file
+// written outside the picture folder, no older file lost and a caption that
+// counts the pictures that were not saved.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "download/workflow.h"
+#include "recording_window.h"
+#include "sample_service.h"
+
+namespace notepics {
+namespace {
+
+using sample::read_file;
+using sample::SampleService;
+using sample::ScratchFolder;
+using sample::write_file;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+constexpr std::string_view kQuery = "?imageView2/2/w/1200/format/webp";
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+constexpr std::size_t kGiB = std::size_t{1} << 30;
+
+// Every file under `folder`, by its path relative to `folder`, with its bytes.
+std::map<std::string, std::string> files_under(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (!entry.is_directory()) {
+            files[std::filesystem::relative(entry.path(), folder).string()] =
+                read_file(entry.path());
+        }
+    }
+    return files;
+}
+
+// How two trees of files differ, at most a few lines of it.
+std::vector<std::string> differences(const std::map<std::string, std::string>& expected,
+                                     const std::map<std::string, std::string>& actual) {
+    constexpr std::size_t kShown = 10;
+    std::vector<std::string> lines;
+    for (const auto& [name, bytes] : expected) {
+        const auto found = actual.find(name);
+        if (found == actual.end()) {
+            lines.push_back("missing: " + name);
+        } else if (found->second != bytes) {
+            lines.push_back("changed: " + name + " holds \"" + found->second.substr(0, 80) + "\"");
+        }
+        if (lines.size() == kShown) {
+            return lines;
+        }
+    }
+    for (const auto& [name, bytes] : actual) {
+        if (!expected.contains(name)) {
+            lines.push_back("unexpected: " + name);
+        }
+        if (lines.size() == kShown) {
+            break;
+        }
+    }
+    return lines;
+}
+
+// A figure of /proc/self/status given in kB ("VmHWM", "VmRSS"), in bytes.
+std::size_t memory_status(std::string_view name) {
+    std::ifstream status("/proc/self/status");
+    const std::string key = text_concat({name, ":"});
+    std::string word;
+    while (status >> word) {
+        if (word == key) {
+            std::size_t kibibytes = 0;
+            status >> kibibytes;
+            return kibibytes * 1024;
+        }
+    }
+    return 0;
+}
+
+std::size_t resident_bytes() {
+    return memory_status("VmRSS");
+}
+
+// The most memory this process has held at once since the last reset.
+std::size_t peak_resident_bytes() {
+    return memory_status("VmHWM");
+}
+
+// Starts a new peak from the memory held now; false when the system does
+// not let the process do that.
+bool reset_peak_resident() {
+    std::ofstream clear_refs("/proc/self/clear_refs");
+    clear_refs << "5";
+    clear_refs.close();
+    return !clear_refs.fail();
+}
+
+// The log of a run that found `count` pictures, `failed` of them not saved.
+std::vector<std::string> saving_run_log(const std::string& box, int count, int failed) {
+    const std::string n = std::to_string(count);
+    std::vector<std::string> log = {"run: " + box, "caption: 开始下载：0/" + n};
+    for (int i = 1; i <= count; ++i) {
+        log.push_back("caption: 正在下载：" + std::to_string(i) + "/" + n);
+    }
+    log.push_back(failed == 0 ? "caption: 下载完成"
+                              : "caption: 下载完成，失败 " + std::to_string(failed) + "/" + n);
+    log.insert(log.end(), {"box: ", "run: ", "end", "end"});
+    return log;
+}
+
+// The log of a run that found no picture at all.
+[[maybe_unused]] std::vector<std::string> nothing_found_log(const std::string& box) {
+    return {"run: " + box, "message: 地址错误或软件失效", "end"};
+}
+
+// A note page in the service's form, naming each identifier verbatim.
+std::string note_page(const std::vector<std::string>& identifiers) {
+    std::string page =
+        "<!DOCTYPE html>\n<html><head><title>note</title></head>\n<body><script>"
+        "window.__INITIAL_STATE__={\"note\":{\"imageList\":[";
+    for (const std::string& identifier : identifiers) {
+        page += "{\"width\":1200,\"height\":900,\"traceId\":\"" + identifier + "\"},";
+    }
+    page += "]}}</script>\n</body></html>\n";
+    return page;
+}
+
+// A picture as the service serves it with --echo-pictures: "picture " and the
+// request's target.
+std::string echoed(std::string_view identifier) {
+    return text_concat({"picture /", identifier, kQuery});
+}
+
+// A file the run is expected to have saved, by its name in the picture
+// folder (UTF-8).
+struct Saved {
+    std::string file;
+    std::string bytes;
+};
+
+Saved saved(std::string_view identifier) {
+    return {text_concat({identifier, ".jpg"}), echoed(identifier)};
+}
+
+// The folder tree of each test:
+//   scratch/outside.jpg    an older file where "../outside" would land
+//   scratch/program/       the picture folder, holding older.jpg
+// Each case starts a sample service of its own, which serves every
+// identifier it has no other answer for as echoed(identifier).
+class HostileService : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(std::filesystem::create_directory(folder_));
+        ASSERT_TRUE(write_file(scratch_.path() / "outside.jpg", "older file outside"));
+        ASSERT_TRUE(write_file(folder_ / "older.jpg", "older picture"));
+    }
+
+    // Arguments that make the web server answer `path` with `bytes`.
+    std::vector<std::string> page(std::string_view path, std::string_view bytes) {
+        const std::filesystem::path file = served_.path() / ("page" + std::to_string(++pages_));
+        EXPECT_TRUE(write_file(file, bytes));
+        return {"--page", text_concat({path, "=", file.string()})};
+    }
+
+    void start(std::vector<std::string> arguments) {
+        arguments.push_back("--echo-pictures");
+        std::string error;
+        service_ = SampleService::start(arguments, &error);
+        ASSERT_TRUE(service_) << error;
+        settings_.web_origin = service_->web_origin();
+        settings_.picture_origin = service_->picture_origin();
+        settings_.picture_folder = folder_;
+    }
+
+    // Starts a service serving `page_bytes` as the note page /explore/n,
+    // with more arguments, and pastes the page's address.
+    void run_note(std::string_view page_bytes, std::vector<std::string> arguments = {}) {
+        const std::vector<std::string> serve_page = page("/explore/n", page_bytes);
+        arguments.insert(arguments.end(), serve_page.begin(), serve_page.end());
+        start(arguments);
+        if (service_) {
+            paste(note_address());
+        }
+    }
+
+    // Pastes `box` into a fresh window, remembering the files beforehand.
+    void paste(const std::string& box) {
+        before_ = files_under(scratch_.path());
+        window_ = std::make_unique<RecordingWindow>(
+            [this](NoteWindow& w) { on_link_changed(w, settings_); });
+        window_->paste(box);
+    }
+
+    std::string note_address() const { return service_->web_origin() + "explore/n"; }
+
+    // The run saved `files` into the picture folder, and changed nothing
+    // else: every other file is as it was, and no file was added.
+    void expect_only_saved(const std::vector<Saved>& files) const {
+        std::map<std::string, std::string> expected = before_;
+        for (const Saved& file : files) {
+            expected[(std::filesystem::path("program") / file.file).string()] = file.bytes;
+        }
+        EXPECT_THAT(differences(expected, files_under(scratch_.path())), IsEmpty());
+    }
+
+    // No request head that reached the service holds `text`.
+    void expect_never_sent(std::string_view text) const {
+        for (const sample::RecordedRequest& request : service_->requests()) {
+            EXPECT_THAT(request.head, Not(HasSubstr(std::string(text))));
+        }
+    }
+
+    ScratchFolder served_;
+    ScratchFolder scratch_;
+    const std::filesystem::path folder_ = scratch_.path() / "program";
+    std::unique_ptr<SampleService> service_;
+    WorkflowSettings settings_;
+    std::unique_ptr<RecordingWindow> window_;
+    std::map<std::string, std::string> before_;
+    int pages_ = 0;
+};
+
+TEST_F(HostileService, IdentifiersThatNamePathsAreNeitherFetchedNorWritten) {
+    const std::string absolute = (scratch_.path() / "absolute").string();
+    const std::vector<std::string> identifiers = {"../outside",        absolute, "..\\outside",
+                                                  "a\\u0000b",         "..",     ".",
+                                                  "sub/../../outside", "older",  "ok"};
+    run_note(note_page(identifiers));
+
+    // Every identifier but the last two names a path.
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 9, 7)));
+    EXPECT_THAT(service_->targets("picture"),
+                ElementsAre(text_concat({"/older", kQuery}), text_concat({"/ok", kQuery})));
+    expect_only_saved({saved("older"), saved("ok")});
+}
+
+TEST_F(HostileService, AZeroByteEndsThePageText) {
+    // The page is read as text, which ends at its first zero byte: the
+    // identifier holding it and every later one are never seen.
+    std::string page = note_page({"ok", std::string("x\0/../outside", 13), "later"});
+    run_note(page);
+
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 1, 0)));
+    expect_only_saved({saved("ok")});
+}
+
+TEST_F(HostileService, NamesTheFileSystemCannotHoldCountAsFailed) {
+    std::string gbk_300;
+    for (int i = 0; i < 300; ++i) {
+        gbk_300 += "\xD6\xD0";  // 中
+    }
+    // 251 letters and ".jpg" make the longest name a folder can hold.
+    const std::vector<std::string> identifiers = {std::string(300, 'a'), gbk_300,
+                                                  std::string(252, 'b'), std::string(251, 'c')};
+    run_note(note_page(identifiers));
+
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 4, 3)));
+    EXPECT_EQ(service_->targets("picture").size(), 4u);  // each was fetched
+    expect_only_saved({saved(std::string(251, 'c'))});
+}
+
+TEST_F(HostileService, InvalidGbkIdentifiersStayInsideTheFolder) {
+    // The page is matched as UTF-16: a byte that starts no valid character
+    // comes back as "?" (which then ends the address's path), a valid one
+    // outside the usual ranges as the character the code page gives it, and
+    // a lead byte keeps the quote after it.
+    const std::vector<std::string> identifiers = {"\x81",   "\xFF\xFE",  "\x80",
+                                                  "ab\xA1", "\xA1\x20x", "ok"};
+    run_note(note_page(identifiers));
+
+    // "\xA1\x20x" became "? x": an address with a blank is not fetched.
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 6, 1)));
+    expect_only_saved({
+        {"?.jpg", echoed("?")},                   // "\x81"
+        {"\xEF\xA3\xB5?.jpg", echoed("%ff?")},    // "\xFF\xFE": U+F8F5 and "?"
+        {"\xE2\x82\xAC\".jpg", echoed("%80\"")},  // "\x80": the euro sign, and the quote
+        {"ab?.jpg", echoed("ab?")},               // "ab\xA1"
+        saved("ok"),
+    });
+}
+
+TEST_F(HostileService, PicturesLargerThanTheCapFailWithMemoryBounded) {
+    const std::string gib = std::to_string(kGiB);
+    // 1 GiB each, four times the cap: announced and sent, streamed until the
+    // connection closes, and in chunks.
+    const struct {
+        std::string_view label;
+        std::string fault;
+    } cases[] = {{"announced", "flood:" + gib},
+                 {"streamed", "stream:" + gib},
+                 {"chunked", "chunked:" + gib}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string identifier(c.label);
+        ASSERT_TRUE(write_file(folder_ / (identifier + ".jpg"), "older picture"));
+        const bool measured = reset_peak_resident();
+        const std::size_t resident_before = resident_bytes();
+
+        run_note(note_page({identifier, "ok"}), {"--fault", identifier + "=" + c.fault});
+
+        EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 2, 1)));
+        expect_only_saved({saved("ok")});
+        if (measured) {
+            EXPECT_LT(peak_resident_bytes() - resident_before, kGiB / 2);fprintf(stderr,"GROWTH %zu\n",(peak_resident_bytes() - resident_before)>>20);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace notepics
