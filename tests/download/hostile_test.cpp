@@ -123,7 +123,7 @@ std::vector<std::string> saving_run_log(const std::string& box, int count, int f
 }
 
 // The log of a run that found no picture at all.
-[[maybe_unused]] std::vector<std::string> nothing_found_log(const std::string& box) {
+std::vector<std::string> nothing_found_log(const std::string& box) {
     return {"run: " + box, "message: 地址错误或软件失效", "end"};
 }
 
@@ -217,10 +217,13 @@ class HostileService : public ::testing::Test {
         EXPECT_THAT(differences(expected, files_under(scratch_.path())), IsEmpty());
     }
 
-    // No request head that reached the service holds `text`.
-    void expect_never_sent(std::string_view text) const {
+    // No request that reached the service holds a line beginning with
+    // `name`: nothing was smuggled into a request head.
+    void expect_no_line(std::string_view name) const {
         for (const sample::RecordedRequest& request : service_->requests()) {
-            EXPECT_THAT(request.head, Not(HasSubstr(std::string(text))));
+            for (const char* line_break : {"\n", "\r"}) {
+                EXPECT_THAT(request.head, Not(HasSubstr(text_concat({line_break, name}))));
+            }
         }
     }
 
@@ -236,23 +239,26 @@ class HostileService : public ::testing::Test {
 
 TEST_F(HostileService, IdentifiersThatNamePathsAreNeitherFetchedNorWritten) {
     const std::string absolute = (scratch_.path() / "absolute").string();
-    const std::vector<std::string> identifiers = {"../outside",        absolute, "..\\outside",
-                                                  "a\\u0000b",         "..",     ".",
-                                                  "sub/../../outside", "older",  "ok"};
-    run_note(note_page(identifiers));
+    // "a\u0000b" is the escape as the page holds it: six characters, one of
+    // them a backslash.
+    const std::vector<std::string> identifiers = {
+        "../outside", absolute, "..\\outside", "a\\u0000b", "..", ".", "sub/../../outside",
+        // A fine file name, but not a fine address: nothing is sent.
+        "cr\rX-Injected:yes", "older", "ok"};
+    ASSERT_NO_FATAL_FAILURE(run_note(note_page(identifiers)));
 
-    // Every identifier but the last two names a path.
-    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 9, 7)));
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 10, 8)));
     EXPECT_THAT(service_->targets("picture"),
                 ElementsAre(text_concat({"/older", kQuery}), text_concat({"/ok", kQuery})));
+    expect_no_line("X-Injected");
     expect_only_saved({saved("older"), saved("ok")});
 }
 
 TEST_F(HostileService, AZeroByteEndsThePageText) {
     // The page is read as text, which ends at its first zero byte: the
     // identifier holding it and every later one are never seen.
-    std::string page = note_page({"ok", std::string("x\0/../outside", 13), "later"});
-    run_note(page);
+    const std::string note = note_page({"ok", std::string("x\0/../outside", 13), "later"});
+    ASSERT_NO_FATAL_FAILURE(run_note(note));
 
     EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 1, 0)));
     expect_only_saved({saved("ok")});
@@ -266,7 +272,7 @@ TEST_F(HostileService, NamesTheFileSystemCannotHoldCountAsFailed) {
     // 251 letters and ".jpg" make the longest name a folder can hold.
     const std::vector<std::string> identifiers = {std::string(300, 'a'), gbk_300,
                                                   std::string(252, 'b'), std::string(251, 'c')};
-    run_note(note_page(identifiers));
+    ASSERT_NO_FATAL_FAILURE(run_note(note_page(identifiers)));
 
     EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 4, 3)));
     EXPECT_EQ(service_->targets("picture").size(), 4u);  // each was fetched
@@ -280,7 +286,7 @@ TEST_F(HostileService, InvalidGbkIdentifiersStayInsideTheFolder) {
     // a lead byte keeps the quote after it.
     const std::vector<std::string> identifiers = {"\x81",   "\xFF\xFE",  "\x80",
                                                   "ab\xA1", "\xA1\x20x", "ok"};
-    run_note(note_page(identifiers));
+    ASSERT_NO_FATAL_FAILURE(run_note(note_page(identifiers)));
 
     // "\xA1\x20x" became "? x": an address with a blank is not fetched.
     EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 6, 1)));
@@ -310,14 +316,160 @@ TEST_F(HostileService, PicturesLargerThanTheCapFailWithMemoryBounded) {
         const bool measured = reset_peak_resident();
         const std::size_t resident_before = resident_bytes();
 
-        run_note(note_page({identifier, "ok"}), {"--fault", identifier + "=" + c.fault});
+        ASSERT_NO_FATAL_FAILURE(
+            run_note(note_page({identifier, "ok"}), {"--fault", identifier + "=" + c.fault}));
 
         EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 2, 1)));
         expect_only_saved({saved("ok")});
+        // Where the system does not let the peak be reset, only the outcome
+        // is checked.
         if (measured) {
-            EXPECT_LT(peak_resident_bytes() - resident_before, kGiB / 2);fprintf(stderr,"GROWTH %zu\n",(peak_resident_bytes() - resident_before)>>20);
+            const std::size_t peak = peak_resident_bytes();
+            EXPECT_LT(peak > resident_before ? peak - resident_before : 0, kGiB / 2);
         }
     }
+}
+
+TEST_F(HostileService, AServerFallingSilentIsEndedByTheTimeout) {
+    settings_.timeout_seconds = 1;
+    ASSERT_TRUE(write_file(folder_ / "stalled.jpg", "older picture"));
+    // Half a picture, then silence with the connection held open.
+    ASSERT_NO_FATAL_FAILURE(run_note(note_page({"stalled", "ok"}), {"--fault", "stalled=stall"}));
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 2, 1)));
+    expect_only_saved({saved("ok")});
+
+    // Half the note page, then silence: the pictures of the half that
+    // arrived are saved, as for any page cut short.
+    const std::string first_half = note_page({"a", "b"});
+    const std::string note = first_half + std::string(first_half.size(), ' ') + note_page({"c"});
+    ASSERT_NO_FATAL_FAILURE(run_note(note, {"--web-fault", "/explore/n=stall"}));
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 2, 0)));
+    expect_only_saved({saved("a"), saved("b")});
+}
+
+TEST_F(HostileService, APictureHostWithAnUntrustedCertificateSavesNothing) {
+    ASSERT_NO_FATAL_FAILURE(run_note(note_page({"a", "older"}), {"--tls-pictures"}));
+
+    ASSERT_THAT(service_->picture_origin(), ::testing::StartsWith("https://"));
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 2, 2)));
+    EXPECT_THAT(service_->targets("picture"), IsEmpty());  // no request went out
+    expect_only_saved({});
+}
+
+TEST_F(HostileService, PictureRedirectsAreFollowedOnlyToWebAddressesAndNotForever) {
+    const std::string local_file = "file://" + (scratch_.path() / "outside.jpg").string();
+    ASSERT_NO_FATAL_FAILURE(run_note(note_page({"to-file", "to-ftp", "loop", "to-ok"}),
+                                     {"--fault", "to-file=redirect:" + local_file, "--fault",
+                                      "to-ftp=redirect:ftp://127.0.0.1:21/ok", "--fault",
+                                      "loop=redirect:/loop", "--fault", "to-ok=redirect:/ok"}));
+
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 4, 3)));
+    // "to-ok" is saved under its own name with what "/ok" served.
+    expect_only_saved({{"to-ok.jpg", "picture /ok"}});
+    // The loop is asked once and then followed ten times.
+    std::vector<std::string> expected_targets = {text_concat({"/to-file", kQuery}),
+                                                 text_concat({"/to-ftp", kQuery}),
+                                                 text_concat({"/loop", kQuery})};
+    expected_targets.insert(expected_targets.end(), 10, "/loop");
+    expected_targets.insert(expected_targets.end(), {text_concat({"/to-ok", kQuery}), "/ok"});
+    EXPECT_THAT(service_->targets("picture"), ElementsAreArray(expected_targets));
+}
+
+TEST_F(HostileService, ShortLinksLeadingAstrayEndInTheMessage) {
+    // The web server's origin is fixed beforehand, so that pages can name it.
+    const std::string web = sample::unreachable_origin();
+    const std::string port = web.substr(web.rfind(':') + 1, web.size() - web.rfind(':') - 2);
+    const std::string local_file = "file://" + (scratch_.path() / "outside.jpg").string();
+    // Each short link is /s/x; its redirect page names the next address.
+    const struct {
+        std::string_view label;
+        std::string next;         // the address the redirect page names
+        std::string second_page;  // served as /second, when not empty
+        std::vector<std::string> web_targets;
+    } cases[] = {
+        {"a local file", local_file, "", {"/s/x", "/"}},
+        {"an ftp address", "ftp://127.0.0.1:21/s/x", "", {"/s/x", "/"}},
+        {"itself", web + "s/x", "", {"/s/x", "/s/x", "/"}},
+        {"a note path that leads back to the short link",
+         web + "second",
+         "<a href=\"/s/x\">/explore/n</a>",
+         {"/s/x", "/second", "/s/x"}},
+        {"CR LF and a header line", web + "discovery/item/n\r\nX-Injected: yes", "", {"/s/x", "/"}},
+        {"LF and a header line", web + "discovery/item/n\nX-Injected: yes", "", {"/s/x", "/"}},
+        {"CR and a header line", web + "discovery/item/n\rX-Injected: yes", "", {"/s/x", "/"}},
+        {"a note path with CR LF and a header line",
+         web + "second",
+         "<a href=\"/explore/n\r\nX-Injected: yes\">/explore/n</a>",
+         {"/s/x", "/second"}},
+        {"a note path with an escaped CR LF",
+         web + "second",
+         "<a href=\"/explore/n%0D%0AX-Injected:%20yes\">/explore/n</a>",
+         {"/s/x", "/second", "/explore/n%0D%0AX-Injected:%20yes"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        // The note the short link stands for exists: a run that got there
+        // would save its picture.
+        std::vector<std::string> arguments = {"--web-port", port, "--redirect-page",
+                                              "/s/x=" + c.next};
+        if (!c.second_page.empty()) {
+            const std::vector<std::string> second = page("/second", c.second_page);
+            arguments.insert(arguments.end(), second.begin(), second.end());
+        }
+        const std::vector<std::string> note = page("/explore/n", note_page({"ok"}));
+        arguments.insert(arguments.end(), note.begin(), note.end());
+        ASSERT_NO_FATAL_FAILURE(start(arguments));
+        ASSERT_EQ(service_->web_origin(), web);
+
+        paste(web + "s/x");
+
+        EXPECT_THAT(window_->log(), ElementsAreArray(nothing_found_log(web + "s/x")));
+        EXPECT_THAT(service_->targets("web"), ElementsAreArray(c.web_targets));
+        EXPECT_THAT(service_->targets("picture"), IsEmpty());
+        expect_no_line("X-Injected");
+        expect_only_saved({});
+        service_.reset();  // frees the port for the next case
+    }
+}
+
+TEST_F(HostileService, ANoteAddressOfAnotherSchemeEndsInTheMessage) {
+    ASSERT_NO_FATAL_FAILURE(start({}));
+    const std::string local_file = "file://" + (scratch_.path() / "outside.jpg").string();
+    for (const std::string& box :
+         {local_file + "?explore", std::string("ftp://127.0.0.1:21/explore/n")}) {
+        SCOPED_TRACE(box);
+        paste(box);
+        EXPECT_THAT(window_->log(), ElementsAreArray(nothing_found_log(box)));
+        expect_only_saved({});
+    }
+}
+
+TEST_F(HostileService, TenThousandIdentifiersAreAllSaved) {
+    std::vector<std::string> identifiers;
+    std::vector<Saved> files;
+    for (int i = 0; i < 10000; ++i) {
+        identifiers.push_back("p" + std::to_string(100000 + i));
+        files.push_back(saved(identifiers.back()));
+    }
+    ASSERT_NO_FATAL_FAILURE(run_note(note_page(identifiers)));
+
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 10000, 0)));
+    expect_only_saved(files);
+}
+
+TEST_F(HostileService, AFiftyMebibyteNotePageIsHarvested) {
+    // Identifiers at both ends of 50 MiB of other keys, all of it declared
+    // UTF-8 and so decoded once more.
+    std::string note = "<meta charset=\"utf-8\">" + note_page({"a", "b"});
+    const std::string filler = "{\"desc\":\"sunset over the sea\",\"likes\":12345},";
+    while (note.size() < 50 * kMiB) {
+        note += filler;
+    }
+    note += note_page({"c"});
+    ASSERT_NO_FATAL_FAILURE(run_note(note));
+
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 3, 0)));
+    expect_only_saved({saved("a"), saved("b"), saved("c")});
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ site might, for the tests that check nothing bad comes of it.
                                              with the connection held open
                                              until the client gives up
   --echo-pictures           a picture without a file of its own is
-                            "picture " followed by the request's path
+                            "picture " followed by the request target
   --tls-pictures            only the picture server speaks https, with a
                             throwaway self-signed certificate
   --page PATH=FILE          the web server answers PATH (query ignored) with
@@ -67,6 +67,7 @@ Every answer is HTTP/1.1 with "Connection: close".
 import argparse
 import binascii
 import os
+import queue
 import signal
 import socket
 import socketserver
@@ -379,8 +380,11 @@ class Handler(socketserver.StreamRequestHandler):
         return True
 
 
-class Server(socketserver.ThreadingTCPServer):
-    daemon_threads = True
+class Server(socketserver.TCPServer):
+    """Serves each connection on a thread of its own, reusing the threads of
+    connections that are done: starting a thread costs more than most
+    answers."""
+
     allow_reuse_address = True
     request_queue_size = 64
 
@@ -389,6 +393,30 @@ class Server(socketserver.ThreadingTCPServer):
         self.name = name
         self.service = service
         self.tls = tls
+        self.connections = queue.SimpleQueue()
+        self.idle_workers = 0
+        self.idle_lock = threading.Lock()
+
+    def process_request(self, request, client_address):
+        with self.idle_lock:
+            start_worker = self.idle_workers == 0
+            if not start_worker:
+                self.idle_workers -= 1
+        if start_worker:
+            threading.Thread(target=self.work, daemon=True).start()
+        self.connections.put((request, client_address))
+
+    def work(self):
+        while True:
+            request, client_address = self.connections.get()
+            try:
+                self.finish_request(request, client_address)
+            except Exception:  # pylint: disable=broad-except
+                self.handle_error(request, client_address)
+            finally:
+                self.shutdown_request(request)
+            with self.idle_lock:
+                self.idle_workers += 1
 
     def get_request(self):
         connection, address = super().get_request()
