@@ -1,6 +1,7 @@
 #include "text/codepage.h"
 
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 
 #include <algorithm>
 #include <bit>
@@ -20,6 +21,18 @@ struct ConverterCloser {
 };
 using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
 
+// Writes the substitute for every character a code page lacks. ICU's own
+// substitute callback writes nothing for invisible characters (zero-width
+// space, soft hyphen, variation selectors); here they become "?" as well.
+void substitute_unmappable(const void* /*context*/, UConverterFromUnicodeArgs* args,
+                           const UChar* /*units*/, int32_t /*length*/, UChar32 /*code_point*/,
+                           UConverterCallbackReason reason, UErrorCode* status) {
+    if (reason <= UCNV_IRREGULAR) {
+        *status = U_ZERO_ERROR;
+        ucnv_cbFromUWriteSub(args, 0, status);
+    }
+}
+
 ConverterPtr open_converter(const char* name) {
     UErrorCode status = U_ZERO_ERROR;
     ConverterPtr converter(ucnv_open(name, &status));
@@ -29,6 +42,8 @@ ConverterPtr open_converter(const char* name) {
     // Characters a code page lacks come out as "?".
     UErrorCode subst_status = U_ZERO_ERROR;
     ucnv_setSubstChars(converter.get(), "?", 1, &subst_status);
+    ucnv_setFromUCallBack(converter.get(), substitute_unmappable, nullptr, nullptr, nullptr,
+                          &subst_status);
     return converter;
 }
 

@@ -105,17 +105,94 @@ bool AlignedSearch::starts_character(std::size_t candidate) {
     return aligned;
 }
 
-std::size_t AlignedSearch::next(std::size_t from) {
-    for (std::size_t candidate = next_candidate(from); candidate != npos;
-         candidate = next_candidate(candidate + 1)) {
-        if (candidate < known_start_) {
-            continue;  // inside a character the walk has already stepped over
+void AlignedSearch::start_linear_scan(std::size_t from) {
+    linear_ = true;
+    folded_needle_.assign(needle_);
+    if (ignore_case_) {
+        for (char& c : folded_needle_) {
+            c = static_cast<char>(fold_ascii(static_cast<unsigned char>(c)));
         }
-        if (starts_character(candidate) && matches_at(candidate)) {
-            return candidate;
+    }
+    // border_[i]: length of the longest proper prefix of the needle's first
+    // i + 1 bytes that is also a suffix of them.
+    border_.assign(folded_needle_.size(), 0);
+    for (std::size_t i = 1, k = 0; i < folded_needle_.size(); ++i) {
+        while (k > 0 && folded_needle_[i] != folded_needle_[k]) {
+            k = border_[k - 1];
+        }
+        if (folded_needle_[i] == folded_needle_[k]) {
+            ++k;
+        }
+        border_[i] = k;
+    }
+    scan_at_ = from;
+    matched_ = 0;
+}
+
+std::size_t AlignedSearch::next_linear_occurrence(std::size_t from) {
+    if (from > scan_at_) {
+        scan_at_ = from;
+        matched_ = 0;
+    }
+    // Occurrences that end past scan_at_ but start before `from` are read
+    // and passed over, so every byte is read once over all calls.
+    const std::size_t m = folded_needle_.size();
+    while (scan_at_ < text_.size()) {
+        auto c = static_cast<unsigned char>(text_[scan_at_++]);
+        if (ignore_case_) {
+            c = fold_ascii(c);
+        }
+        while (matched_ > 0 && static_cast<unsigned char>(folded_needle_[matched_]) != c) {
+            matched_ = border_[matched_ - 1];
+        }
+        if (static_cast<unsigned char>(folded_needle_[matched_]) == c) {
+            ++matched_;
+        }
+        if (matched_ == m) {
+            matched_ = border_[m - 1];
+            const std::size_t start = scan_at_ - m;
+            if (start >= from) {
+                return start;
+            }
         }
     }
     return npos;
+}
+
+std::size_t AlignedSearch::next(std::size_t from) {
+    // Leeway before the linear scan is taken: a few verified candidates
+    // never switch a search over a short stretch.
+    const std::size_t leeway = 4 * needle_.size() + 4096;
+    for (std::size_t candidate = from;; ++candidate) {
+        if (!linear_ && verify_cost_ > candidate - scan_origin_ + leeway) {
+            start_linear_scan(candidate);
+        }
+        if (linear_) {
+            candidate = next_linear_occurrence(candidate);
+        } else {
+            candidate = next_candidate(candidate);
+            if (candidate != npos && !ignore_case_) {
+                verify_cost_ += needle_.size();  // the byte search compared the whole needle
+            }
+        }
+        if (candidate == npos) {
+            return npos;
+        }
+        if (candidate < known_start_) {
+            continue;  // inside a character the walk has already stepped over
+        }
+        if (!starts_character(candidate)) {
+            continue;
+        }
+        // Exact and linear candidates hold the needle already.
+        if (linear_ || !ignore_case_) {
+            return candidate;
+        }
+        verify_cost_ += needle_.size();
+        if (matches_at(candidate)) {
+            return candidate;
+        }
+    }
 }
 
 }  // namespace notepics::detail

@@ -149,6 +149,10 @@ TEST(CodePage, Utf16ToAnsi) {
         {"D0 05", "?"},                // U+05D0
         {"41 00 D0 05 42 00", "A?B"},  // A U+05D0 B
         {"3D D8 00 DE", "?"},          // U+1F600: one character, one "?"
+        // Invisible characters too: nothing is dropped silently.
+        {"0B 20", "?"},                // U+200B zero-width space
+        {"41 00 AD 00 42 00", "A?B"},  // U+00AD soft hyphen
+        {"0F FE", "?"},                // U+FE0F variation selector
         // So do unpaired surrogates.
         {"3D D8", "?"},
         {"3D D8 41 00", "?A"},

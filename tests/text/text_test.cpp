@@ -757,5 +757,62 @@ TEST(TextSearchDifferential, MatchesAPlainCharacterWalk) {
     }
 }
 
+// Texts full of overlapping, misaligned or nearly matching occurrences of a
+// long needle: the search gives up verifying candidates one by one and
+// switches to its linear scan part-way, resuming it across calls. The
+// results must not change at the switch.
+TEST(TextSearchDifferential, RepetitiveTextsMatchAPlainCharacterWalk) {
+    const auto repeat = [](std::string_view unit, std::size_t times) {
+        Text out;
+        for (std::size_t i = 0; i < times; ++i) {
+            out.append(unit);
+        }
+        return out;
+    };
+    struct Case {
+        Text text;
+        Text needle;
+        bool ignore_case;
+    };
+    const Case cases[] = {
+        // Occurrences only off character starts.
+        {repeat("\xB0\xA1", 3000), repeat("\xA1\xB0", 250), false},
+        // ... then one on a character start.
+        {repeat("\xB0\xA1", 3000) + "x" + repeat("\xA1\xB0", 250), repeat("\xA1\xB0", 250), false},
+        // Overlapping occurrences at every byte.
+        {repeat("a", 6000), repeat("a", 500), false},
+        {repeat("aA", 3000), repeat("Aa", 250), true},
+        // Near misses at every byte, then a hit.
+        {repeat("a", 6000) + "Ba", repeat("a", 500) + "bA", true},
+        {repeat("a", 6000) + "ba", repeat("a", 500) + "ba", false},
+        // A period of odd length: character starts alternate with it.
+        {repeat("ab\xD6", 2000), repeat("ab\xD6", 170), false},
+        {repeat("aB\xD6", 2000), repeat("Ab\xD6", 170) + "a", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "text of " << c.text.size() << " bytes, needle of " << c.needle.size()
+                     << " bytes, ignore case " << c.ignore_case);
+        const int middle = static_cast<int>(c.text.size() / 2);
+        for (const int start : {1, 2, middle, middle + 1}) {
+            EXPECT_EQ(text_find(c.text, c.needle, start, c.ignore_case),
+                      naive_find(c.text, c.needle, start, c.ignore_case))
+                << "start " << start;
+        }
+        for (const int start : {INT_MAX, middle}) {
+            EXPECT_EQ(text_find_last(c.text, c.needle, start, c.ignore_case),
+                      naive_find_last(c.text, c.needle, start, c.ignore_case))
+                << "start " << start;
+        }
+        EXPECT_EQ(text_replace(c.text, c.needle, "|", 1, -1, !c.ignore_case),
+                  naive_replace(c.text, c.needle, "|", 1, -1, !c.ignore_case));
+        EXPECT_EQ(text_replace(c.text, c.needle, "|", 2, 3, !c.ignore_case),
+                  naive_replace(c.text, c.needle, "|", 2, 3, !c.ignore_case));
+        if (!c.ignore_case) {
+            EXPECT_EQ(text_split(c.text, c.needle), naive_split(c.text, c.needle));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace notepics
