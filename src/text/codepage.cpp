@@ -264,4 +264,24 @@ Text utf16_to_code_page(const ByteBuffer& bytes, int code_page, bool use_code_pa
     return encoded;
 }
 
+std::optional<ByteBuffer> charset_to_utf16(const ByteBuffer& bytes, std::string_view label) {
+    if (label.empty() || label.find('\0') != std::string_view::npos) {
+        return std::nullopt;  // an empty name would open the default converter
+    }
+    const ConverterPtr converter = open_converter(std::string(label).c_str());
+    if (converter == nullptr) {
+        return std::nullopt;
+    }
+    ByteBuffer units =
+        decode(converter.get(),
+               std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    UErrorCode status = U_ZERO_ERROR;
+    const char* name = ucnv_getName(converter.get(), &status);
+    const bool starts_with_mark = units.size() >= 2 && units[0] == 0xFF && units[1] == 0xFE;
+    if (U_SUCCESS(status) && std::strcmp(name, "UTF-8") == 0 && starts_with_mark) {
+        units.erase(units.begin(), units.begin() + 2);
+    }
+    return units;
+}
+
 }  // namespace notepics

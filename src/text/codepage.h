@@ -7,6 +7,7 @@
 // reports an error: a failed conversion gives the empty result.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "text/text.h"
@@ -34,5 +35,13 @@ ByteBuffer cut_utf16_at_nul(const ByteBuffer& bytes, bool keep_terminator);
 // Text in `code_page` (the system code page when `use_code_page` is clear)
 // of the UTF-16LE units up to the first NUL unit.
 Text utf16_to_code_page(const ByteBuffer& bytes, int code_page, bool use_code_page);
+
+// UTF-16LE units (no NUL unit added) of all of `bytes` decoded from the
+// charset that `label` names (a converter name or alias such as "utf-8",
+// "Big5", "windows-1252", compared without regard to case and punctuation),
+// up to the first NUL character; a byte-order mark at the start of UTF-8 is
+// dropped. Nothing when the label names no charset the converter knows.
+//   charset_to_utf16({E4 B8 AD}, "utf-8") == ByteBuffer{2D 4E}
+std::optional<ByteBuffer> charset_to_utf16(const ByteBuffer& bytes, std::string_view label);
 
 }  // namespace notepics

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -195,6 +196,42 @@ TEST(CodePage, Utf16ToCodePage) {
                   to_hex(c.expected))
             << "units " << c.units << ", code page " << c.code_page << ", use code page "
             << c.use_code_page;
+    }
+}
+
+TEST(CodePage, CharsetToUtf16DecodesWholeBuffersByLabel) {
+    struct Case {
+        const char* name;
+        std::string_view label;
+        std::string_view bytes;
+        std::optional<std::string_view> units;  // hex; nothing: label unknown
+    };
+    const Case cases[] = {
+        {"utf-8", "utf-8",
+         "\xE4\xB8\xAD"
+         "A",
+         "2D 4E 41 00"},
+        {"label case and punctuation", "UTF8", "\xE4\xB8\xAD", "2D 4E"},
+        {"utf-8 byte-order mark dropped", "utf-8",
+         "\xEF\xBB\xBF"
+         "A",
+         "41 00"},
+        {"big5", "big5", "\xA4\xA4", "2D 4E"},
+        {"utf-16le zero bytes are not the end", "utf-16le", "A\0B\0"sv, "41 00 42 00"},
+        {"stops at the first NUL character", "utf-8", "A\0B"sv, "41 00"},
+        {"invalid bytes substituted", "utf-8", "\xFF", "FD FF"},
+        {"empty input", "utf-8", "", ""},
+        {"unknown label", "no-such-charset", "A", std::nullopt},
+        {"empty label", "", "A", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<ByteBuffer> units =
+            charset_to_utf16(ByteBuffer(c.bytes.begin(), c.bytes.end()), c.label);
+        ASSERT_EQ(units.has_value(), c.units.has_value());
+        if (units) {
+            EXPECT_EQ(*units, from_hex(*c.units));
+        }
     }
 }
 
