@@ -192,31 +192,31 @@ REASONS = {200: "OK", 302: "Found", 307: "Temporary Redirect", 404: "Not Found",
 class Service:
     def __init__(self, options):
         self.notes = {}  # note -> (title, identifiers)
-        for spec in options.note:
-            note, _, identifiers = spec.partition("=")
+        for entry in options.note:
+            note, _, identifiers = entry.partition("=")
             self.notes[note] = ("Note " + note, identifiers.split(",") if identifiers else [])
         if options.pictures:
             self.pictures = load_pictures(options.pictures)
         else:
             self.pictures = {}
-        for spec in options.picture:
-            identifier, _, path = spec.partition("=")
+        for entry in options.picture:
+            identifier, _, path = entry.partition("=")
             with open(path, "rb") as file:
                 self.pictures[identifier] = file.read()
         if not options.note:
             self.notes[DEMO_NOTE] = (DEMO_TITLE, DEMO_PICTURES)
             if not self.pictures:
                 self.pictures = {name: demo_picture(i) for i, name in enumerate(DEMO_PICTURES)}
-        self.faults = dict(spec.split("=", 1) for spec in options.fault)
-        self.moved = dict(spec.split("=", 1) for spec in options.moved)
+        self.faults = dict(entry.split("=", 1) for entry in options.fault)
+        self.moved = dict(entry.split("=", 1) for entry in options.moved)
         self.echo_pictures = options.echo_pictures
         self.pages = {}  # path -> body
-        for spec in options.page:
-            path, _, file_name = spec.partition("=")
+        for entry in options.page:
+            path, _, file_name = entry.partition("=")
             with open(file_name, "rb") as file:
                 self.pages[path] = file.read()
-        self.redirect_pages = dict(spec.split("=", 1) for spec in options.redirect_page)
-        self.web_faults = dict(spec.split("=", 1) for spec in options.web_fault)
+        self.redirect_pages = dict(entry.split("=", 1) for entry in options.redirect_page)
+        self.web_faults = dict(entry.split("=", 1) for entry in options.web_fault)
         self.record = options.record
         self.recorded = 0
         self.lock = threading.Lock()
