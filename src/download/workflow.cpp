@@ -16,6 +16,7 @@ constexpr std::string_view kCaptionPicture =
     "\xD5\xFD\xD4\xDA\xCF\xC2\xD4\xD8\xA3\xBA";                                // 正在下载：
 constexpr std::string_view kCaptionDone = "\xCF\xC2\xD4\xD8\xCD\xEA\xB3\xC9";  // 下载完成
 constexpr std::string_view kCaptionFailed = "\xA3\xAC\xCA\xA7\xB0\xDC ";       // ，失败
+constexpr std::string_view kCaptionFolder = " \xA1\xFA ";                      // " → "
 constexpr std::string_view kNothingFound =
     "\xB5\xD8\xD6\xB7\xB4\xED\xCE\xF3\xBB\xF2\xC8\xED\xBC\xFE\xCA\xA7\xD0\xA7";  // 地址错误或软件失效
 
@@ -62,18 +63,10 @@ Text progress_caption(int picture, int count) {
     return text_concat({kCaptionPicture, int_to_text(picture), "/", int_to_text(count)});
 }
 
-Text end_caption(int failed, int count) {
-    if (failed == 0) {
-        return Text(kCaptionDone);
-    }
-    return text_concat(
-        {kCaptionDone, kCaptionFailed, int_to_text(failed), "/", int_to_text(count)});
-}
-
-// Fetches and saves one picture; false when it was not saved.
-bool save_picture(std::string_view identifier, const WorkflowSettings& settings) {
-    const std::optional<std::filesystem::path> file =
-        picture_file_path(settings.picture_folder, identifier);
+// Fetches and saves one picture into `folder`; false when it was not saved.
+bool save_picture(std::string_view identifier, const std::filesystem::path& folder,
+                  const WorkflowSettings& settings) {
+    const std::optional<std::filesystem::path> file = picture_file_path(folder, identifier);
     if (!file) {
         return false;  // neither fetched nor written
     }
@@ -117,6 +110,18 @@ void on_link_changed(NoteWindow& window, const WorkflowSettings& settings) {
     download_note_images(note_url, regex, window, settings);
 }
 
+Text end_caption(int failed, int count, std::string_view folder_name) {
+    Text caption(kCaptionDone);
+    if (failed != 0) {
+        caption =
+            text_concat({caption, kCaptionFailed, int_to_text(failed), "/", int_to_text(count)});
+    }
+    if (!folder_name.empty()) {
+        caption = text_concat({caption, kCaptionFolder, folder_name});
+    }
+    return caption;
+}
+
 Text resolve_note_url(std::string_view box_text, NoteWindow& window) {
     return resolve_note_url(box_text, window, web_origin);
 }
@@ -139,17 +144,22 @@ void download_note_images(std::string_view note_url, RegexObject& regex, NoteWin
         window.show_message(kNothingFound);
         return;
     }
+    // The folder is chosen anew by every run, so that a folder that became
+    // writable, or stopped being so, is noticed.
+    const PictureFolder folder = settings.choose_picture_folder
+                                     ? settings.choose_picture_folder()
+                                     : PictureFolder{settings.picture_folder, Text()};
     // From here on nothing lets window events through: the pictures are
     // fetched and saved with the window frozen, only the caption moves.
     window.set_caption(text_concat({kCaptionStart, int_to_text(count)}));
     int failed = 0;
     for (int picture = 1; picture <= count; ++picture) {
         window.set_caption(progress_caption(picture, count));
-        if (!save_picture(picture_identifier(regex.match_text(picture)), settings)) {
+        if (!save_picture(picture_identifier(regex.match_text(picture)), folder.path, settings)) {
             ++failed;
         }
     }
-    window.set_caption(end_caption(failed, count));
+    window.set_caption(end_caption(failed, count, folder.caption_name));
     window.set_link_text("");
 }
 

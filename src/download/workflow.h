@@ -19,6 +19,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 #include "download/note_window.h"
@@ -29,14 +30,25 @@
 
 namespace notepics {
 
+// The folder one run saves its pictures in, and the name the end caption
+// gives it (GBK, e.g. "~/Pictures/notepics"); an empty name leaves the
+// folder unnamed.
+struct PictureFolder {
+    std::filesystem::path path;
+    Text caption_name;
+};
+
 // Where a run fetches from and saves to; the defaults are the program's.
 struct WorkflowSettings {
     // Put in front of the site-relative note path of a short link.
     Text web_origin = Text(::notepics::web_origin);
     // Put in front of each picture identifier.
     Text picture_origin = Text(::notepics::picture_origin);
-    // Where the pictures are saved.
+    // Where the pictures are saved, unless choose_picture_folder is set.
     std::filesystem::path picture_folder = run_directory();
+    // When set, asked once in every run that has pictures to save, before
+    // the first one; its answer takes the place of picture_folder.
+    std::function<PictureFolder()> choose_picture_folder = {};
     // Limit in seconds for connecting and for each stretch without a byte
     // moving, for pages and pictures alike; 0 or less means 30.
     int timeout_seconds = 0;
@@ -65,8 +77,7 @@ Text resolve_note_url(std::string_view box_text, NoteWindow& window, std::string
 // in page order, repeats included: picture_origin + identifier +
 // "?imageView2/2/w/1200/format/webp", saved unconverted as identifier +
 // ".jpg" in the picture folder. Captions: "开始下载：0/N", then
-// "正在下载：i/N" before picture i, then "下载完成" when every picture was
-// saved, else "下载完成，失败 k/N" with k pictures not saved; the box is then
+// "正在下载：i/N" before picture i, then `end_caption`; the box is then
 // cleared. A picture is not saved when its identifier could name a path, its
 // download failed, or its file could not be written; an older file of its
 // name then stays as it was. A page without any identifier shows the
@@ -74,5 +85,11 @@ Text resolve_note_url(std::string_view box_text, NoteWindow& window, std::string
 void download_note_images(std::string_view note_url, RegexObject& regex, NoteWindow& window);
 void download_note_images(std::string_view note_url, RegexObject& regex, NoteWindow& window,
                           const WorkflowSettings& settings);
+
+// The caption at the end of a run that saved `count` pictures, `failed` of
+// them not: "下载完成" when every picture was saved, else "下载完成，失败 k/N";
+// followed by " → " and `folder_name` when that is not empty.
+//   end_caption(1, 4, "~/Pictures/notepics") == "下载完成，失败 1/4 → ~/Pictures/notepics" (in GBK)
+Text end_caption(int failed, int count, std::string_view folder_name = {});
 
 }  // namespace notepics

@@ -179,6 +179,55 @@ TEST_F(Workflow, CaptionsAreGbk) {
                             "\xCF\xC2\xD4\xD8\xCD\xEA\xB3\xC9"));  // 下载完成
 }
 
+TEST(WorkflowEndCaption, NamesTheFolderAfterTheCountWhenGiven) {
+    const struct {
+        int failed;
+        int count;
+        std::string folder;
+        std::string expected;
+    } cases[] = {
+        {0, 4, "", "下载完成"},
+        {1, 4, "", "下载完成，失败 1/4"},
+        {0, 4, "~/Pictures/notepics", "下载完成 → ~/Pictures/notepics"},
+        {4, 4, "~/图片/notepics", "下载完成，失败 4/4 → ~/图片/notepics"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(utf8(end_caption(c.failed, c.count, gbk(c.folder))), c.expected);
+    }
+}
+
+// Every run that has pictures to save asks for its folder once, after the
+// page and before the first picture, and saves there.
+TEST_F(Workflow, EachRunChoosesItsFolderBeforeTheFirstPicture) {
+    serve("a");
+    serve("b");
+    start({"--note", "n1=a,b", "--note", "bare="});
+    const std::filesystem::path named = scratch_.path() / "named";
+    ASSERT_TRUE(std::filesystem::create_directory(named));
+    std::vector<PictureFolder> answers = {{named, gbk("~/图片/notepics")}, {folder_, ""}};
+    std::vector<std::size_t> pictures_fetched_when_asked;
+    settings_.choose_picture_folder = [&] {
+        pictures_fetched_when_asked.push_back(service_->targets("picture").size());
+        PictureFolder answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    };
+
+    window_.paste(note_address("n1"));
+    window_.paste(note_address("bare"));  // nothing to save: nothing asked
+    EXPECT_THAT(files_in(named), ElementsAre("a.jpg", "b.jpg"));
+    EXPECT_THAT(files_in(folder_), IsEmpty());
+    EXPECT_EQ(utf8(window_.captions().back()), "下载完成 → ~/图片/notepics");
+
+    std::filesystem::remove(named / "a.jpg");
+    std::filesystem::remove(named / "b.jpg");
+    window_.paste(note_address("n1"));
+    expect_saved({"a", "b"});
+    EXPECT_THAT(files_in(named), IsEmpty());
+    EXPECT_EQ(utf8(window_.captions().back()), "下载完成");
+    EXPECT_THAT(pictures_fetched_when_asked, ElementsAre(0u, 2u));
+}
+
 TEST_F(Workflow, APageWithoutIdentifiersOnlyShowsTheMessage) {
     serve("a");
     start({"--note", "bare="});
