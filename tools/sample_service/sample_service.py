@@ -446,22 +446,53 @@ def throwaway_tls_context(folder):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--web-port", type=int, default=0)
-    parser.add_argument("--picture-port", type=int, default=0)
-    parser.add_argument("--note", action="append", default=[])
-    parser.add_argument("--pictures")
-    parser.add_argument("--picture", action="append", default=[])
-    parser.add_argument("--fault", action="append", default=[])
-    parser.add_argument("--moved", action="append", default=[])
-    parser.add_argument("--record")
-    parser.add_argument("--tls", action="store_true")
-    hostile = parser.add_argument_group("hostile mode")
-    hostile.add_argument("--echo-pictures", action="store_true")
-    hostile.add_argument("--tls-pictures", action="store_true")
-    hostile.add_argument("--page", action="append", default=[])
-    hostile.add_argument("--redirect-page", action="append", default=[])
-    hostile.add_argument("--web-fault", action="append", default=[])
+    parser = argparse.ArgumentParser(
+        description=__doc__.split("\n\n")[0],
+        epilog="Without --note it serves one demo note of four generated pictures. On start it "
+        "prints the two origins, the short link and share text of every note, then 'ready'; it "
+        "runs until stopped (SIGTERM or Ctrl-C).")
+    parser.add_argument("--web-port", type=int, default=0, metavar="PORT",
+                        help="port of the web server (short links, redirect pages, note pages); "
+                        "0, the default, takes any free port")
+    parser.add_argument("--picture-port", type=int, default=0, metavar="PORT",
+                        help="port of the picture server; 0, the default, takes any free port")
+    parser.add_argument("--note", action="append", default=[], metavar="NOTE=ID,ID,...",
+                        help="serve a note with these picture identifiers, in page order; "
+                        "'NOTE=' gives a page without any identifier (repeatable)")
+    parser.add_argument("--pictures", metavar="DIR",
+                        help="serve the files of DIR, by file name, as pictures")
+    parser.add_argument("--picture", action="append", default=[], metavar="ID=FILE",
+                        help="serve FILE as the picture ID, any ID, even '' (repeatable)")
+    parser.add_argument("--fault", action="append", default=[], metavar="ID=MODE",
+                        help="picture ID misbehaves: MODE is 404, 500, cut, drop, redirect:LOC, "
+                        "stream:N or announce:N, and in hostile mode also flood:N, chunked:N "
+                        "or stall (repeatable; see the module's documentation)")
+    parser.add_argument("--moved", action="append", default=[], metavar="NOTE=LOCATION",
+                        help="the note page answers 302 to LOCATION, its body still the note "
+                        "page (repeatable)")
+    parser.add_argument("--record", metavar="DIR",
+                        help="write every request head, byte for byte, to "
+                        "DIR/<number>-<web|picture>.http before answering")
+    parser.add_argument("--tls", action="store_true",
+                        help="both servers speak https with a throwaway self-signed certificate "
+                        "(made with openssl)")
+    hostile = parser.add_argument_group(
+        "hostile mode", "misbehave the way a broken or malicious site might")
+    hostile.add_argument("--echo-pictures", action="store_true",
+                         help="a picture without a file of its own is 'picture ' followed by "
+                         "the request target")
+    hostile.add_argument("--tls-pictures", action="store_true",
+                         help="only the picture server speaks https, with a throwaway "
+                         "self-signed certificate")
+    hostile.add_argument("--page", action="append", default=[], metavar="PATH=FILE",
+                         help="the web server answers PATH (query ignored) with 200 and the "
+                         "bytes of FILE, verbatim (repeatable)")
+    hostile.add_argument("--redirect-page", action="append", default=[], metavar="PATH=TO",
+                         help="the web server answers PATH with 307 to TO and a redirect page "
+                         "naming TO, both verbatim (repeatable)")
+    hostile.add_argument("--web-fault", action="append", default=[], metavar="PATH=MODE",
+                         help="the web server's answer for PATH misbehaves, with any MODE of "
+                         "--fault (repeatable)")
     options = parser.parse_args()
 
     service = Service(options)
