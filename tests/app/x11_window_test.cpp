@@ -3,6 +3,8 @@
 // server is inspected with xprop and xwininfo, separate clients, so what
 // they report has really reached the server.
 #include <QApplication>
+#include <QFont>
+#include <QFontMetrics>
 #include <QProcess>
 #include <QScreen>
 #include <QTest>
@@ -19,6 +21,8 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/qt_text.h"
+#include "download/workflow.h"
 #include "x11_client.h"
 
 namespace notepics {
@@ -144,6 +148,49 @@ TEST(MainWindowOnX11, FrameIsFixedAt331By84AndCentred) {
     EXPECT_THAT(actions, HasSubstr("_NET_WM_ACTION_CLOSE"));
     EXPECT_THAT(actions, Not(HasSubstr("_NET_WM_ACTION_RESIZE")));
     EXPECT_THAT(actions, Not(HasSubstr("_NET_WM_ACTION_MAXIMIZE")));
+}
+
+// The end caption of a run that saved every picture into the pictures
+// folder names that folder and still fits the title bar that openbox gives
+// the 331-pixel window. Openbox's standard configuration draws the caption in
+// sans, 8 points, bold (11 pixels at 96 dpi, rounded up); its standard theme
+// leaves the caption 219 pixels between the window's icon on the left and
+// the minimise, maximise and close buttons on the right (measured on a
+// screenshot: a longer caption is cut in the middle). With failures counted
+// ("下载完成，失败 1/4 → ~/Pictures/notepics") the caption is longer than that, and
+// openbox shows its beginning and end.
+TEST(MainWindowOnX11, EndCaptionNamingThePicturesFolderFitsTheTitleBar) {
+    constexpr int kCaptionRoom = 219;
+    MainWindow window;
+    show_and_wait(window);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.frameGeometry().size() == QSize(331, 84); }));
+    const std::vector<int> extents =
+        numbers_after(xprop(window.winId(), "_NET_FRAME_EXTENTS"), "= ");
+    ASSERT_EQ(extents.size(), 4u);
+    // The frame the room was measured in: a 1-pixel border, a 20-pixel bar.
+    ASSERT_EQ(extents, (std::vector<int>{1, 1, 20, 1}));
+
+    QFont title_font(QStringLiteral("sans"));
+    title_font.setPixelSize(11);
+    title_font.setBold(true);
+    const QFontMetrics metrics(title_font);
+    const struct {
+        int failed;
+        int count;
+        std::string_view folder;
+    } cases[] = {
+        {0, 99, "~/Pictures/notepics"},
+        {0, 99, "~/\xCD\xBC\xC6\xAC/notepics"},  // ~/图片/notepics
+        {1, 4, "~/\xCD\xBC\xC6\xAC/notepics"},
+    };
+    for (const auto& c : cases) {
+        const Text caption = end_caption(c.failed, c.count, c.folder);
+        const QString shown = to_qstring(caption);
+        EXPECT_LE(metrics.horizontalAdvance(shown), kCaptionRoom) << shown.toStdString();
+        window.set_caption(caption);
+        EXPECT_THAT(xprop(window.winId(), "_NET_WM_NAME"),
+                    HasSubstr("= \"" + shown.toStdString() + "\""));
+    }
 }
 
 // Run on a server without a window manager (see CMakeLists.txt).
