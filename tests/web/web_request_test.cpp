@@ -560,11 +560,18 @@ TEST_F(WebRequestLoopback, ReportsAProxyThatRefusesTheCredentials) {
     EXPECT_EQ(web_request(plain), "");
     EXPECT_EQ(plain.status_text, "407 Proxy Authentication Required");
 
+    // For an https address the refusal of the tunnel comes back the same way.
     SetUp();
     WebRequestParams tls{.url = server().https_url("/plain"), .proxy = server().proxy_address()};
     EXPECT_EQ(web_request(tls), "");
-    EXPECT_EQ(tls.status_text, kSendFailed);
-    EXPECT_EQ(requests().size(), 1u);
+    EXPECT_EQ(tls.status_text, "407 Proxy Authentication Required");
+    EXPECT_THAT(tls.response_headers, HasSubstr("\r\nProxy-Authenticate: Basic"));
+    const std::string connect =
+        "CONNECT 127.0.0.1:" + std::to_string(server().https_port()) + " HTTP/1.1\r\n";
+    for (const RecordedRequest& seen : requests()) {
+        EXPECT_EQ(seen.listener, "proxy");
+        EXPECT_THAT(seen.raw, StartsWith(connect));
+    }
 }
 
 // --- Failures ----------------------------------------------------------------
