@@ -315,7 +315,8 @@ std::size_t on_body_bytes(char* data, std::size_t size, std::size_t count, void*
                 if (give_up && announced_bytes > limit) {
                     return 0;
                 }
-                state.body.expect(std::min(announced_bytes, limit));
+                // Never more up front than the shared limit, whatever is announced.
+                state.body.expect(std::min({announced_bytes, limit, kMaxBodyBytes}));
             }
         }
         const std::size_t room = limit - state.body.size();
