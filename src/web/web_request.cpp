@@ -1,11 +1,11 @@
 #include "web/web_request.h"
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "text/codepage.h"
 #include "web/charset.h"
@@ -162,20 +162,24 @@ StepResult set_credentials(Transfer& transfer, const WebRequestParams& params) {
 // The header block line by line. Hops to another origin than the caller's
 // get it without the caller's cookies and Authorization line.
 StepResult set_header_list(Transfer& transfer, const WebRequestParams& params) {
-    WebRequestParams without_cookies = params;
-    without_cookies.request_cookies.clear();
+    const WebRequestParams without_cookies{.method = params.method,
+                                           .request_headers = params.request_headers,
+                                           .add_default_headers = params.add_default_headers,
+                                           .normalize_headers = params.normalize_headers};
+    WebRequestParams with_cookies = without_cookies;
+    with_cookies.request_cookies = params.request_cookies;
     return fails_unless(
         transfer.set_header_lines(
-            client_header_lines(request_header_block(params)),
+            client_header_lines(request_header_block(with_cookies)),
             without_credential_lines(client_header_lines(request_header_block(without_cookies)))),
         kHeadersFailed);
 }
 
 // The response: head, body bytes, body text in GBK.
-Text read_response(const TransferResult& exchange, WebRequestParams& params,
+Text read_response(TransferResult& exchange, WebRequestParams& params,
                    const std::function<void()>& process_pending_messages) {
     apply_response_head(std::string_view(exchange.head), params, process_pending_messages);
-    params.response_bytes = exchange.body;
+    params.response_bytes = std::move(exchange.body);
     Text body_text = convert_declared_charset(bytes_to_text(params.response_bytes),
                                               params.response_bytes, process_pending_messages);
     if (exchange.end == TransferEnd::body_cut) {
