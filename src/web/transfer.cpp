@@ -614,6 +614,11 @@ TransferResult Transfer::perform() {
         result.head = s.head.head();
         result.status = status;
         result.content_type = content_type_of(result.head);
+        // A transfer that gives up on a cut body keeps none of it, and never
+        // joins its blocks.
+        if (code != CURLE_OK && s.request.over_limit == OverLimit::give_up) {
+            s.body.clear();
+        }
         std::optional<ByteBuffer> body = s.body.take();
         const bool whole = code == CURLE_OK && body.has_value();
         result.body = body ? std::move(*body) : ByteBuffer();

@@ -80,8 +80,8 @@ std::optional<WebAddress> parse_web_address(std::string_view address,
                                             PathForm path_form = PathForm::resolved);
 
 // The proxy as libcurl is given it: "http://" in front unless the text
-// names the scheme, and port 80 when it names none. Empty stays empty.
-//   proxy_url("127.0.0.1") == "http://127.0.0.1:80"
+// begins with it. Empty stays empty.
+//   proxy_url("127.0.0.1:3128") == "http://127.0.0.1:3128"
 std::string proxy_url(std::string_view proxy);
 
 // The lines of `lines` that carry no credentials: every line named
@@ -92,7 +92,9 @@ enum class HttpVersion { v1_0, v1_1 };
 enum class Certificates { accept_any, verify };
 enum class Redirects { follow, hand_back };
 // A body that grows past its limit: keep the bytes up to the limit, or give
-// up at once (also when the announced length is already too large).
+// up at once (also when the announced length is already too large). A body
+// cut off for any reason is kept up to where it broke off, or, when giving
+// up, not at all.
 enum class OverLimit { keep_first_bytes, give_up };
 
 struct RequestSettings {
@@ -134,8 +136,8 @@ class Transfer {
     bool ready() const;
 
     // Session: http and https only, through `proxy` (as `proxy_url` makes
-    // it) or directly when it is empty; proxies named by the environment are
-    // never used.
+    // it; port 80 when it names none) or directly when it is empty; proxies
+    // named by the environment are never used.
     bool open_session(std::string_view proxy);
     bool limit_time(std::chrono::milliseconds limit);
     bool aim_at(const WebAddress& address);
