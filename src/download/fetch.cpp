@@ -1,5 +1,7 @@
 #include "download/fetch.h"
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include <utility>
 
@@ -28,7 +30,46 @@ bool set_up(Transfer& transfer, const WebAddress& address, std::size_t max_bytes
            transfer.set_redirects(Redirects::follow) && transfer.set_header_lines(lines, lines);
 }
 
+// The media type of a Content-Type value: before any ";", without blanks,
+// in lower case.
+std::string media_type(std::string_view content_type) {
+    std::string_view type = content_type.substr(0, content_type.find(';'));
+    const std::size_t first = type.find_first_not_of(" \t");
+    type = first == std::string_view::npos
+               ? std::string_view()
+               : type.substr(first, type.find_last_not_of(" \t") + 1 - first);
+    std::string lowered(type);
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lowered;
+}
+
+bool names_text_or_json(std::string_view content_type) {
+    const std::string type = media_type(content_type);
+    const auto ends_with = [&type](std::string_view tail) {
+        return type.size() >= tail.size() &&
+               type.compare(type.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    return type.rfind("text/", 0) == 0 || type == "application/json" ||
+           type == "application/xhtml+xml" ||
+           (type.rfind("application/", 0) == 0 && ends_with("+json"));
+}
+
 }  // namespace
+
+bool is_picture_answer(const FetchedResponse& response) {
+    return !response.body.empty() && !names_text_or_json(response.content_type);
+}
+
+std::optional<ByteBuffer> fetch_picture(std::string_view address, std::size_t max_bytes,
+                                        int timeout_seconds) {
+    std::optional<FetchedResponse> response =
+        fetch_url_response(address, max_bytes, timeout_seconds);
+    if (!response || !is_picture_answer(*response)) {
+        return std::nullopt;
+    }
+    return std::move(response->body);
+}
 
 std::optional<ByteBuffer> fetch_url_bytes(std::string_view address) {
     return fetch_url_bytes(address, kMaxPictureBytes);

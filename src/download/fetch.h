@@ -55,4 +55,18 @@ std::optional<FetchedResponse> fetch_url_response(std::string_view address,
                                                   std::size_t max_bytes = kMaxPictureBytes,
                                                   int timeout_seconds = 0);
 
+// True when a successful answer can be a picture: its body is not empty and
+// its Content-Type names neither text nor JSON (text/*, application/json,
+// application/*+json, application/xhtml+xml; parameters and case aside).
+// Any other type, and none at all, can. The bytes themselves are not looked at.
+//   is_picture_answer({.status = 200, .content_type = "image/webp", .body = {1}}) == true
+//   is_picture_answer({.status = 200, .content_type = "text/html; charset=utf-8", .body = {1}})
+//       == false
+bool is_picture_answer(const FetchedResponse& response);
+
+// The bytes of the picture at `address`: fetch_url_response, and nothing
+// when the answer is no picture (is_picture_answer).
+std::optional<ByteBuffer> fetch_picture(std::string_view address, std::size_t max_bytes,
+                                        int timeout_seconds);
+
 }  // namespace notepics

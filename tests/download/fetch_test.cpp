@@ -155,6 +155,34 @@ TEST_F(FetchUrlBytes, RejectsACertificateTheSystemDoesNotTrust) {
     EXPECT_THAT(service_->requests(), ::testing::IsEmpty());  // nothing was sent
 }
 
+TEST(IsPictureAnswer, RefusesEmptyBodiesTextAndJson) {
+    const struct {
+        std::string content_type;
+        std::string body;
+        bool picture;
+    } cases[] = {
+        {"image/webp", "RIFF", true},
+        {"", "bytes", true},
+        {"application/octet-stream", "bytes", true},
+        {"image/svg+xml", "<svg/>", true},
+        {"image/webp", "", false},
+        {"", "", false},
+        {"text/html; charset=utf-8", "<html>", false},
+        {" TEXT/Plain ", "x", false},
+        {"application/json", "{}", false},
+        {"Application/JSON;charset=utf-8", "{}", false},
+        {"application/problem+json", "{}", false},
+        {"application/xhtml+xml", "<html/>", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content_type + " / " + c.body);
+        EXPECT_EQ(is_picture_answer({.status = 200,
+                                     .content_type = c.content_type,
+                                     .body = ByteBuffer(c.body.begin(), c.body.end())}),
+                  c.picture);
+    }
+}
+
 // Pictures from a scripted server, for what the sample service does not do.
 class FetchUrlBytesLoopback : public ::testing::Test {
   protected:
