@@ -142,16 +142,14 @@ std::optional<std::filesystem::path> picture_file_path(const std::filesystem::pa
     // In the GBK identifier a backslash is looked for as a character, so the second
     // byte of a two-byte character does not count; the UTF-8 name is checked
     // byte by byte, which catches what the converter still makes a backslash.
-    if (folder.empty() || !is_plain_name(identifier) || text_find(identifier, "\\") != -1) {
+    if (folder.empty() || identifier.empty() || !is_plain_name(identifier) ||
+        text_find(identifier, "\\") != -1) {
         return std::nullopt;
     }
-    const Text utf8_identifier =
-        identifier.empty()
-            ? Text()
-            : utf16_to_code_page(ansi_to_utf16(identifier, /*strip=*/true), kUtf8CodePage,
-                                 /*use_code_page=*/true);
-    if (!is_plain_name(utf8_identifier) || utf8_identifier.find('\\') != std::string::npos ||
-        (!identifier.empty() && utf8_identifier.empty())) {
+    const Text utf8_identifier = utf16_to_code_page(ansi_to_utf16(identifier, /*strip=*/true),
+                                                    kUtf8CodePage, /*use_code_page=*/true);
+    if (utf8_identifier.empty() || !is_plain_name(utf8_identifier) ||
+        utf8_identifier.find('\\') != std::string::npos) {
         return std::nullopt;
     }
     return folder / (utf8_identifier + std::string(kPictureExtension));

@@ -21,7 +21,8 @@ std::filesystem::path run_directory();
 // `folder`/<identifier>.jpg, the identifier's GBK bytes turned into the
 // UTF-8 file name. No path when the identifier could name anything but a
 // file in `folder`: it holds "/", "\" or a zero byte, or is "." or "..";
-// none either when `folder` is empty. The empty identifier gives ".jpg".
+// none either when `folder` is empty, nor for the empty identifier, which
+// names no picture.
 //   picture_file_path("/p", "\xD6\xD0") == "/p/中.jpg"
 //   picture_file_path("/p", "../x") == std::nullopt
 std::optional<std::filesystem::path> picture_file_path(const std::filesystem::path& folder,

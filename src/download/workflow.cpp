@@ -71,8 +71,8 @@ bool save_picture(std::string_view identifier, const std::filesystem::path& fold
         return false;  // neither fetched nor written
     }
     const std::optional<ByteBuffer> picture =
-        fetch_url_bytes(text_concat({settings.picture_origin, identifier, kPictureQuery}),
-                        kMaxPictureBytes, settings.timeout_seconds);
+        fetch_picture(text_concat({settings.picture_origin, identifier, kPictureQuery}),
+                      kMaxPictureBytes, settings.timeout_seconds);
     return picture && write_bytes_to_file(*file, *picture);
 }
 

@@ -78,8 +78,9 @@ Text resolve_note_url(std::string_view box_text, NoteWindow& window, std::string
 // "?imageView2/2/w/1200/format/webp", saved unconverted as identifier +
 // ".jpg" in the picture folder. Captions: "开始下载：0/N", then
 // "正在下载：i/N" before picture i, then `end_caption`; the box is then
-// cleared. A picture is not saved when its identifier could name a path, its
-// download failed, or its file could not be written; an older file of its
+// cleared. A picture is not saved when its identifier is empty or could name
+// a path, its download failed or brought no picture (an empty body, a text
+// or JSON type), or its file could not be written; an older file of its
 // name then stays as it was. A page without any identifier shows the
 // message "地址错误或软件失效" and changes nothing else.
 void download_note_images(std::string_view note_url, RegexObject& regex, NoteWindow& window);

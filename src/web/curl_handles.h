@@ -15,6 +15,9 @@ namespace notepics::curl {
 struct EasyCleanup {
     void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
+struct MultiCleanup {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
 struct UrlCleanup {
     void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
@@ -26,6 +29,7 @@ struct StringCleanup {
 };
 
 using Easy = std::unique_ptr<CURL, EasyCleanup>;
+using Multi = std::unique_ptr<CURLM, MultiCleanup>;
 using Url = std::unique_ptr<CURLU, UrlCleanup>;
 using String = std::unique_ptr<char, StringCleanup>;
 

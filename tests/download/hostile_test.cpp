@@ -254,6 +254,33 @@ TEST_F(HostileService, IdentifiersThatNamePathsAreNeitherFetchedNorWritten) {
     expect_only_saved({saved("older"), saved("ok")});
 }
 
+TEST_F(HostileService, EmptyIdentifiersAreNeitherFetchedNorWritten) {
+    ASSERT_NO_FATAL_FAILURE(run_note(note_page({"", "ok", "", "", "older"})));
+
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 5, 3)));
+    EXPECT_THAT(service_->targets("picture"),
+                ElementsAre(text_concat({"/ok", kQuery}), text_concat({"/older", kQuery})));
+    // No ".jpg" anywhere, beside the program or elsewhere.
+    expect_only_saved({saved("ok"), saved("older")});
+}
+
+TEST_F(HostileService, AnswersThatAreNoPictureReplaceNothing) {
+    // Each not-a-picture answer meets an older file of its name.
+    const std::vector<std::string> refused = {"empty", "html", "json", "problem", "plain"};
+    for (const std::string& identifier : refused) {
+        ASSERT_TRUE(write_file(folder_ / (identifier + ".jpg"), "older " + identifier));
+    }
+    ASSERT_NO_FATAL_FAILURE(run_note(
+        note_page({"empty", "html", "json", "webp", "problem", "untyped", "plain", "octets"}),
+        {"--fault", "empty=empty", "--fault", "html=type:text/html; charset=utf-8", "--fault",
+         "json=type:application/json", "--fault", "problem=type:application/problem+json",
+         "--fault", "plain=type:TEXT/plain", "--fault", "webp=type:image/webp", "--fault",
+         "untyped=untyped", "--fault", "octets=type:application/octet-stream"}));
+
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 8, 5)));
+    expect_only_saved({saved("webp"), saved("untyped"), saved("octets")});
+}
+
 TEST_F(HostileService, AZeroByteEndsThePageText) {
     // The page is read as text, which ends at its first zero byte: the
     // identifier holding it and every later one are never seen.

@@ -41,7 +41,7 @@ struct FileNameCase {
 const FileNameCase kFileNameCases[] = {
     {"plain", "1040g2sg30ptk3a1q5e005n3a9hcgc2f1l5jm6ro",
      "1040g2sg30ptk3a1q5e005n3a9hcgc2f1l5jm6ro.jpg"},
-    {"empty identifier", "", ".jpg"},
+    {"empty identifier names no picture", "", std::nullopt},
     {"GBK becomes UTF-8", "\xD6\xD0\xCE\xC4", "中文.jpg"},
     {"second byte 0x5C is no backslash", "\x81\x5C", "乗.jpg"},
     {"a lone 0x80 before 0x5C", "\x80\x5C", std::nullopt},  // the converter reads "€\\"

@@ -329,17 +329,19 @@ TEST_F(Workflow, ARepeatedIdentifierIsDownloadedEachTime) {
     expect_saved({"a", "b"});
 }
 
-TEST_F(Workflow, AnEmptyIdentifierSavesDotJpg) {
+TEST_F(Workflow, AnEmptyIdentifierIsNeitherFetchedNorWritten) {
     const std::filesystem::path empty_picture = served_.path() / "empty";
     ASSERT_TRUE(write_file(empty_picture, picture_bytes("")));
-    // "n2=," names two empty identifiers: the same file, saved twice.
-    start({"--note", "n2=,", "--picture", text_concat({"=", empty_picture.string()})});
+    serve("a");
+    // "n2=,a," names an empty identifier, "a" and another empty one; the
+    // service would even answer the empty one with a picture.
+    start({"--note", "n2=,a,", "--picture", text_concat({"=", empty_picture.string()})});
 
     window_.paste(note_address("n2"));
 
-    EXPECT_THAT(window_.log(), ElementsAreArray(saving_run_log(note_address("n2"), 2)));
-    EXPECT_THAT(service_->targets("picture"), ElementsAre(picture_target(""), picture_target("")));
-    expect_saved({""});
+    EXPECT_THAT(window_.log(), ElementsAreArray(saving_run_log(note_address("n2"), 3, 2)));
+    EXPECT_THAT(service_->targets("picture"), ElementsAre(picture_target("a")));
+    expect_saved({"a"});
 }
 
 TEST_F(Workflow, TheNoteRequestCarriesTheCookieAndFollowsNoRedirect) {

@@ -36,7 +36,8 @@ the name notepics.test made with the openssl command in --work-dir.
 --proxy starts a forwarding HTTP proxy: absolute-form requests are passed
 on in origin form, CONNECT opens a tunnel; only 127.0.0.1 and localhost are
 reachable through it. With --proxy-auth USER:PASSWORD every proxy request
-must carry that Basic Proxy-Authorization, or gets 407.
+must carry that Basic Proxy-Authorization, or gets 407. --proxy-port PORT
+binds the proxy to that port instead of an ephemeral one.
 """
 
 import argparse
@@ -281,10 +282,10 @@ class Server:
             back.join()
 
 
-def listen():
+def listen(port=0):
     sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    sock.bind((LOOPBACK, 0))
+    sock.bind((LOOPBACK, port))
     sock.listen(64)
     return sock
 
@@ -328,6 +329,7 @@ def main():
     parser.add_argument("--https", action="store_true")
     parser.add_argument("--proxy", action="store_true")
     parser.add_argument("--proxy-auth")
+    parser.add_argument("--proxy-port", type=int, default=0)
     args = parser.parse_args()
 
     with open(args.routes, encoding="utf-8") as source:
@@ -352,7 +354,7 @@ def main():
         credentials = None
         if args.proxy_auth is not None:
             credentials = base64.b64encode(args.proxy_auth.encode())
-        proxy = listen()
+        proxy = listen(args.proxy_port)
         server.ports["proxy"] = proxy.getsockname()[1]
         loops.append((proxy, lambda c: server.serve_proxy(c, credentials), None))
 

@@ -126,6 +126,10 @@ LoopbackServer::LoopbackServer(const std::vector<LoopbackRoute>& routes, Loopbac
             args.push_back("--proxy-auth");
             args.push_back(options.proxy_auth);
         }
+        if (options.proxy_port != 0) {
+            args.push_back("--proxy-port");
+            args.push_back(std::to_string(options.proxy_port));
+        }
     }
     std::vector<char*> argv;
     for (std::string& arg : args) {

@@ -36,6 +36,7 @@ struct LoopbackOptions {
     bool https = false;
     bool proxy = false;
     std::string proxy_auth;  // "user:password" the proxy demands; empty: none
+    int proxy_port = 0;      // the proxy's port; 0: an ephemeral one
 };
 
 struct RecordedRequest {

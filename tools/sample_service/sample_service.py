@@ -45,6 +45,11 @@ site might, for the tests that check nothing bad comes of it.
                                              body, half of it, then silence
                                              with the connection held open
                                              until the client gives up
+                              empty          200 with an empty body
+                              type:TYPE      200 with the picture (or a
+                                             short text) as Content-Type TYPE
+                              untyped        200 with the picture (or a
+                                             short text), no Content-Type
   --echo-pictures           a picture without a file of its own is
                             "picture " followed by the request target
   --tls-pictures            only the picture server speaks https, with a
@@ -326,6 +331,12 @@ class Handler(socketserver.StreamRequestHandler):
             self.wait_for_client_to_leave()
         elif fault.startswith("redirect:"):
             self.answer(302, [("Location", fault[len("redirect:"):])], b"")
+        elif fault == "empty":
+            self.answer(200, [("Content-Type", "image/webp")], b"")
+        elif fault.startswith("type:"):
+            self.answer(200, [("Content-Type", fault[len("type:"):])], body or b"{\"error\":1}")
+        elif fault == "untyped":
+            self.answer(200, [], body or b"no type")
         elif fault.startswith("stream:"):
             self.answer_in_blocks(int(fault[len("stream:"):]), [])
         elif fault.startswith("flood:"):
