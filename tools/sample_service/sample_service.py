@@ -476,7 +476,8 @@ def main():
                         help="serve FILE as the picture ID, any ID, even '' (repeatable)")
     parser.add_argument("--fault", action="append", default=[], metavar="ID=MODE",
                         help="picture ID misbehaves: MODE is 404, 500, cut, drop, redirect:LOC, "
-                        "stream:N or announce:N, and in hostile mode also flood:N, chunked:N "
+                        "stream:N, announce:N, empty, type:TYPE or untyped, and in hostile mode also "
+                        "flood:N, chunked:N "
                         "or stall (repeatable; see the module's documentation)")
     parser.add_argument("--moved", action="append", default=[], metavar="NOTE=LOCATION",
                         help="the note page answers 302 to LOCATION, its body still the note "
