@@ -7,7 +7,9 @@
 // reports an error: a failed conversion gives the empty result.
 #pragma once
 
+#include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "text/text.h"
@@ -35,6 +37,21 @@ ByteBuffer cut_utf16_at_nul(const ByteBuffer& bytes, bool keep_terminator);
 // Text in `code_page` (the system code page when `use_code_page` is clear)
 // of the UTF-16LE units up to the first NUL unit.
 Text utf16_to_code_page(const ByteBuffer& bytes, int code_page, bool use_code_page);
+
+// UTF-16 code units of GBK `text` up to its first zero byte, in the same
+// mapping as ansi_to_utf16; empty when nothing converts.
+//   gbk_to_utf16_units("\xD6\xD0x") == u"\u4E2Dx"
+std::u16string gbk_to_utf16_units(std::string_view text);
+
+// The same units written to `out`, which must have room for text.size()
+// units (a GBK byte never gives more than one); returns how many it wrote.
+// Units past that count may have been overwritten as scratch.
+std::size_t gbk_to_utf16_units(std::string_view text, char16_t* out);
+
+// GBK text of `units` up to the first NUL unit, in the same mapping as
+// utf16_to_ansi (characters GBK lacks become "?").
+//   utf16_units_to_gbk(u"\u4E2Dx") == "\xD6\xD0x"
+Text utf16_units_to_gbk(std::u16string_view units);
 
 // UTF-16LE units (no NUL unit added) of all of `bytes` decoded from the
 // charset that `label` names (a converter name or alias such as "utf-8",
