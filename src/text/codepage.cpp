@@ -1,6 +1,7 @@
 #include "text/codepage.h"
 
 #include "text/ascii_runs.h"
+#include "text/gbk_converter.h"
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
@@ -17,7 +18,6 @@ namespace notepics {
 namespace {
 
 constexpr int kSystemCodePage = 936;
-constexpr const char* kGbkConverter = "windows-936-2000";
 
 struct ConverterCloser {
     void operator()(UConverter* converter) const { ucnv_close(converter); }

@@ -657,5 +657,125 @@ TEST(AsciiRuns, EveryInstructionSetCopiesTheSameRun) {
     }
 }
 
+// ---------------------------------------------------------------------------
+// Charset labels as the web reads them.
+
+struct LabelCase {
+    std::string_view label;
+    std::string_view converter;  // empty: the label names nothing
+};
+
+TEST(CharsetLabels, ResolveAsTheWebResolvesThem) {
+    constexpr std::string_view kGbk = "windows-936-2000";
+    const LabelCase cases[] = {
+        // The GBK family, EUC-CN included, in any case and with blanks.
+        {"gbk", kGbk},
+        {"GBK", kGbk},
+        {"gb2312", kGbk},
+        {"GB2312", kGbk},
+        {" \t\r\nGb2312\f ", kGbk},
+        {"chinese", kGbk},
+        {"csgb2312", kGbk},
+        {"csiso58gb231280", kGbk},
+        {"gb_2312", kGbk},
+        {"GB_2312-80", kGbk},
+        {"iso-ir-58", kGbk},
+        {"x-gbk", kGbk},
+        {"EUC-CN", kGbk},
+        {"x-euc-cn", kGbk},
+        {"gb18030", "gb18030"},
+        // Latin-1 and ASCII are read as windows-1252.
+        {"iso-8859-1", "windows-1252"},
+        {"ISO_8859-1:1987", "windows-1252"},
+        {"latin1", "windows-1252"},
+        {"us-ascii", "windows-1252"},
+        {"ascii", "windows-1252"},
+        {"l1", "windows-1252"},
+        {"cp819", "windows-1252"},
+        {"iso-8859-9", "windows-1254"},
+        {"tis-620", "windows-874"},
+        {"iso-8859-11", "windows-874"},
+        {"utf8", "UTF-8"},
+        {"unicode-1-1-utf-8", "UTF-8"},
+        {"euc-kr", "windows-949-2000"},
+        {"ks_c_5601-1987", "windows-949-2000"},
+        {"big5", "Big5-HKSCS"},
+        {"x-x-big5", "Big5-HKSCS"},
+        {"sjis", "Shift_JIS"},
+        {"windows-31j", "Shift_JIS"},
+        {"euc-jp", "EUC-JP"},
+        {"iso-2022-jp", "ISO-2022-JP"},
+        {"iso-8859-8-i", "ISO-8859-8"},
+        {"logical", "ISO-8859-8"},
+        {"koi8_r", "KOI8-R"},
+        {"x-mac-ukrainian", "x-mac-cyrillic"},
+        {"utf-16", "UTF-16LE"},
+        {"unicodefffe", "UTF-16BE"},
+        // Not in the table, or nothing the converter serves.
+        {"", ""},
+        {"   ", ""},
+        {"x-no-such-charset", ""},
+        {"gb 2312", ""},
+        {"utf-8;", ""},
+        {"\vutf-8", ""},  // a vertical tab is no blank here
+        {"cp936", ""},
+        {"windows-936", ""},
+        {"iso-8859-16", ""},
+        {"x-user-defined", ""},
+        {"replacement", ""},
+        {"hz-gb-2312", ""},
+        {"iso-2022-kr", ""},
+    };
+    for (const LabelCase& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.label)));
+        EXPECT_EQ(charset_label_converter(c.label), c.converter);
+        EXPECT_EQ(web_charset_to_utf16(from_hex("41 42"), c.label).has_value(),
+                  !c.converter.empty());
+    }
+}
+
+TEST(CharsetLabels, EveryLabelIsKnownOnceAndOpensItsConverter) {
+    const std::vector<std::string_view> labels = charset_labels();
+    EXPECT_GT(labels.size(), 200u);
+    std::map<std::string, int> seen;
+    for (const std::string_view label : labels) {
+        SCOPED_TRACE(std::string(label));
+        EXPECT_EQ(++seen[std::string(label)], 1);
+        std::string upper(label);
+        for (char& c : upper) {
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        }
+        EXPECT_EQ(charset_label_converter(upper), charset_label_converter(label));
+        EXPECT_TRUE(charset_to_utf16(from_hex("41 42"), charset_label_converter(label)));
+    }
+}
+
+struct WebDecodeCase {
+    const char* name;
+    std::string_view label;
+    std::string_view bytes;
+    std::u16string_view units;
+};
+
+TEST(CharsetLabels, DecodeAsTheWebDecodes) {
+    const WebDecodeCase cases[] = {
+        // 丂 說 镕 喆 堃 玥 are in GBK but not in GB2312 proper.
+        {"GB2312 read as GBK", "GB2312", "\x81\x40\xD5\x66\xE9\x46\x86\xB4\x88\xD2\xAB\x68",
+         u"\x4E02\x8AAA\x9555\x5586\x5803\x73A5"},
+        {"EUC-CN read as GBK", "euc-cn", "\x81\x40\xD6\xD0", u"\x4E02\x4E2D"},
+        {"Latin-1 read as windows-1252", "iso-8859-1", "\x93q\x94\xE9", u"\x201Cq\x201D\xE9"},
+        {"US-ASCII read as windows-1252", "US-ASCII", "\x80", u"\x20AC"},
+        // 똠 exists only in the extended Korean code page.
+        {"EUC-KR read as the extended code page", "euc-kr", "\x8C\x63", u"\xB620"},
+    };
+    for (const WebDecodeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<ByteBuffer> units =
+            web_charset_to_utf16(ByteBuffer(c.bytes.begin(), c.bytes.end()), c.label);
+        ASSERT_TRUE(units);
+        EXPECT_EQ(to_hex(*units), to_hex(little_endian(c.units)));
+    }
+}
+
 }  // namespace
 }  // namespace notepics
