@@ -6,8 +6,9 @@
 // units and results come back as GBK. The dialect follows JavaScript's:
 // "." matches any unit but the line feed (a CR included), "\w" is
 // [A-Za-z0-9_] only, ignoring case folds ASCII letters, multi-line mode makes
-// "^" and "$" match at line feeds, and a global search collects every match
-// left to right, stepping one unit on after an empty match. There is no
+// "^" match after every line feed (a final one too: "^" finds two matches in
+// "a\n") and "$" before one, and a global search collects every match left
+// to right, stepping one unit on after an empty match. There is no
 // single-line mode: "." never crosses a line feed.
 //
 // Matches and groups are numbered from 1. An index outside the matches or

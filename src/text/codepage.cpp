@@ -5,6 +5,7 @@
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
+#include <unicode/uset.h>
 
 #include <algorithm>
 #include <bit>
@@ -23,6 +24,11 @@ struct ConverterCloser {
     void operator()(UConverter* converter) const { ucnv_close(converter); }
 };
 using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
+
+struct UnicodeSetCloser {
+    void operator()(USet* set) const { uset_close(set); }
+};
+using UnicodeSetPtr = std::unique_ptr<USet, UnicodeSetCloser>;
 
 // Writes the substitute for every character a code page lacks. ICU's own
 // substitute callback writes nothing for invisible characters (zero-width
@@ -240,13 +246,25 @@ class GbkTables {
         return true;
     }
 
-    // Every unit from 0x80 on but the surrogates, encoded in one call; the
-    // offsets tell which unit each byte came from.
+    // Every unit from 0x80 on but the surrogates: those the converter maps
+    // encoded in one call (the offsets tell which unit each byte came from),
+    // the others are its substitute "?".
     bool fill_units(UConverter* converter) {
+        const UnicodeSetPtr mapped(uset_openEmpty());
+        UErrorCode set_status = U_ZERO_ERROR;
+        ucnv_getUnicodeSet(converter, mapped.get(), UCNV_ROUNDTRIP_AND_FALLBACK_SET, &set_status);
+        if (U_FAILURE(set_status)) {
+            return false;
+        }
         std::vector<UChar> units;
         for (unsigned unit = 0x80; unit <= 0xFFFF; ++unit) {
-            if (unit < 0xD800 || unit > 0xDFFF) {
+            if (unit >= 0xD800 && unit <= 0xDFFF) {
+                continue;
+            }
+            if (uset_contains(mapped.get(), static_cast<UChar32>(unit))) {
                 units.push_back(static_cast<UChar>(unit));
+            } else {
+                unit_bytes_[unit] = '?';
             }
         }
         std::vector<char> bytes(units.size() * 4);
