@@ -321,20 +321,23 @@ std::optional<std::size_t> decode_stretch(UConverter* converter, std::string_vie
     return static_cast<std::size_t>(target - reinterpret_cast<UChar*>(out));
 }
 
-// GBK bytes (no zero byte) to units in `out` (room for bytes.size());
-// nothing when the converter fails.
-std::optional<std::size_t> decode_gbk(std::string_view bytes, char16_t* out) {
+// Decodes GBK `bytes` (no zero byte) from `in` on into `out`, stopping at
+// the first character boundary at or past `limit` (<= bytes.size()), and
+// moves `in` there. `out` needs room for limit - in + 1 units (a GBK byte
+// gives at most one; the last character may end one byte past `limit`).
+// The count of units, or nothing when the converter fails.
+std::optional<std::size_t> decode_gbk(std::string_view bytes, std::size_t& in, std::size_t limit,
+                                      char16_t* out) {
     const GbkTables& tables = GbkTables::instance();
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t size = bytes.size();
-    std::size_t in = 0;
     std::size_t written = 0;
-    while (in < size) {
-        const std::size_t ascii = widen_ascii(bytes.data() + in, size - in, out + written);
+    while (in < limit) {
+        const std::size_t ascii = widen_ascii(bytes.data() + in, limit - in, out + written);
         in += ascii;
         written += ascii;
         // Two-byte codes, one table look-up each.
-        while (in + 1 < size && data[in] >= 0x80) {
+        while (in < limit && in + 1 < size && data[in] >= 0x80) {
             const char16_t unit = tables.ready() ? tables.decode_pair(data[in], data[in + 1]) : 0;
             if (unit == 0) {
                 break;
@@ -342,17 +345,15 @@ std::optional<std::size_t> decode_gbk(std::string_view bytes, char16_t* out) {
             out[written++] = unit;
             in += 2;
         }
-        if (in >= size || data[in] < 0x80) {
+        if (in >= limit || data[in] < 0x80) {
             continue;
         }
-        // A byte that starts no two-byte code: the converter decides, up to
-        // and including the next ASCII byte after it (the converter is
-        // always between characters after one).
-        std::size_t end = in + 2;
-        while (end < size && data[end - 1] >= 0x80) {
-            ++end;
-        }
-        end = std::min(end, size);
+        // A code the table cannot answer: the converter decides. A lead byte
+        // goes with the byte after it (a trail byte, or a byte the converter
+        // reads on its own after rejecting the lead), any other byte alone;
+        // either way the converter is between characters after them.
+        const bool lead = data[in] >= 0x81 && data[in] <= 0xFE;
+        const std::size_t end = std::min(size, in + (lead ? 2 : 1));
         UConverter* converter = converter_for(kSystemCodePage);
         if (converter == nullptr) {
             return std::nullopt;
@@ -368,18 +369,29 @@ std::optional<std::size_t> decode_gbk(std::string_view bytes, char16_t* out) {
     return written;
 }
 
-// Units (no NUL unit) to GBK bytes in `out` (room for 2 * units.size());
-// nothing when the converter fails.
-std::optional<std::size_t> encode_gbk(std::u16string_view units, char* out) {
+bool is_surrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDFFF;
+}
+
+// Whether `first` and `second` are the two halves of one character.
+bool is_surrogate_pair(char16_t first, char16_t second) {
+    return first >= 0xD800 && first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF;
+}
+
+// Encodes `units` (no NUL unit) from `in` on into `out`, stopping at the
+// first character boundary at or past `limit` (<= units.size()), and moves
+// `in` there. `out` needs room for 2 * (limit - in + 1) bytes. The count of
+// bytes, or nothing when the converter fails.
+std::optional<std::size_t> encode_gbk(std::u16string_view units, std::size_t& in, std::size_t limit,
+                                      char* out) {
     const GbkTables& tables = GbkTables::instance();
     const std::size_t size = units.size();
-    std::size_t in = 0;
     std::size_t written = 0;
-    while (in < size) {
-        const std::size_t ascii = narrow_ascii(units.data() + in, size - in, out + written);
+    while (in < limit) {
+        const std::size_t ascii = narrow_ascii(units.data() + in, limit - in, out + written);
         in += ascii;
         written += ascii;
-        while (in < size && units[in] >= 0x80) {
+        while (in < limit && units[in] >= 0x80) {
             const std::uint16_t bytes = tables.ready() ? tables.encode_unit(units[in]) : 0;
             if (bytes == 0) {
                 break;
@@ -390,16 +402,16 @@ std::optional<std::size_t> encode_gbk(std::u16string_view units, char* out) {
             out[written++] = static_cast<char>(bytes & 0xFF);
             ++in;
         }
-        if (in >= size || units[in] < 0x80) {
+        if (in >= limit || units[in] < 0x80) {
             continue;
         }
-        // Surrogates: the converter pairs them or substitutes, one run at
-        // a time.
-        std::size_t end = in;
-        while (end < size && units[end] >= 0xD800 && units[end] <= 0xDFFF) {
+        // Surrogates: the converter pairs them or substitutes, one run at a
+        // time, cut at `limit` only between two characters.
+        std::size_t end = in + 1;
+        while (end < size && is_surrogate(units[end]) &&
+               (end < limit || is_surrogate_pair(units[end - 1], units[end]))) {
             ++end;
         }
-        end = std::max(end, in + 1);
         UConverter* converter = converter_for(kSystemCodePage);
         if (converter == nullptr) {
             return std::nullopt;
@@ -434,35 +446,25 @@ bool is_gbk(int code_page) {
 }
 
 // GBK bytes (no zero byte, not empty) as UTF-16LE units and one NUL unit,
-// converted in one pass into a buffer sized for the most units they can
-// give; empty when nothing converts.
+// converted in one pass; empty when nothing converts.
 ByteBuffer gbk_to_utf16le(std::string_view bytes) {
-    if constexpr (std::endian::native == std::endian::little) {
-        ByteBuffer result(2 * bytes.size() + 2);
-        const std::size_t count =
-            decode_gbk(bytes, reinterpret_cast<char16_t*>(result.data())).value_or(0);
-        if (count == 0) {
+    ByteBuffer result;
+    result.reserve(2 * bytes.size() + 2);
+    char16_t piece[kChunk + 1];
+    for (std::size_t in = 0; in < bytes.size();) {
+        const std::optional<std::size_t> count =
+            decode_gbk(bytes, in, std::min(bytes.size(), in + kChunk), piece);
+        if (!count) {
             return {};
         }
-        result.resize(2 * count + 2);
-        result[2 * count] = 0;  // the converter may have left scratch values here
-        result[2 * count + 1] = 0;
-        return result;
-    } else {
-        const std::u16string units = gbk_to_utf16_units(bytes);
-        if (units.empty()) {
-            return {};
-        }
-        ByteBuffer result;
-        result.reserve(2 * units.size() + 2);
-        for (const char16_t unit : units) {
-            result.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-            result.push_back(static_cast<std::uint8_t>(unit >> 8));
-        }
-        result.push_back(0);
-        result.push_back(0);
-        return result;
+        append_little_endian(result, reinterpret_cast<const UChar*>(piece), *count);
     }
+    if (result.empty()) {
+        return {};
+    }
+    result.push_back(0);
+    result.push_back(0);
+    return result;
 }
 
 // UTF-16LE units of `bytes` up to the first zero byte, then one NUL unit;
@@ -557,13 +559,23 @@ std::u16string gbk_to_utf16_units(std::string_view text) {
 
 std::size_t gbk_to_utf16_units(std::string_view text, char16_t* out) {
     text = text.substr(0, text.find('\0'));
-    return text.empty() ? 0 : decode_gbk(text, out).value_or(0);
+    std::size_t in = 0;
+    return decode_gbk(text, in, text.size(), out).value_or(0);
 }
 
 Text utf16_units_to_gbk(std::u16string_view units) {
     units = units.substr(0, units.find(u'\0'));
-    Text text(2 * units.size(), '\0');
-    text.resize(encode_gbk(units, text.data()).value_or(0));
+    Text text;
+    text.reserve(2 * units.size());
+    char piece[2 * (kChunk + 1)];
+    for (std::size_t in = 0; in < units.size();) {
+        const std::optional<std::size_t> count =
+            encode_gbk(units, in, std::min(units.size(), in + kChunk), piece);
+        if (!count) {
+            return {};
+        }
+        text.append(piece, *count);
+    }
     return text;
 }
 

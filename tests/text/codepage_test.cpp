@@ -585,7 +585,15 @@ TEST(CodePageGbk, AgreesWithTheConverterOnArbitraryBytes) {
     const PlainGbkConverter plain;
     std::mt19937 random(20261211);
     for (int round = 0; round < 20000; ++round) {
-        const Text text = arbitrary_gbk_bytes(random);
+        // Pieces, or any bytes at all (but zero), mostly high ones.
+        Text text = arbitrary_gbk_bytes(random);
+        if (round % 2 == 1) {
+            text.assign(random() % 40, '\0');
+            for (char& byte : text) {
+                byte = static_cast<char>(random() % 4 == 0 ? 1 + random() % 0x7F
+                                                           : 0x80 + random() % 0x80);
+            }
+        }
         const std::u16string expected = plain.decode(text);
         SCOPED_TRACE(to_hex(text));
         ASSERT_EQ(gbk_to_utf16_units(text), expected);
@@ -614,6 +622,30 @@ TEST(CodePageGbk, EncodesEveryUnitLikeTheConverter) {
     const std::u16string mixed = u"a\xD83D\xDE00\x4E2D\xD83Dx\xDE00\xDE00\xD800\xD83D\xDE00";
     EXPECT_EQ(utf16_units_to_gbk(mixed), plain.encode(mixed));
     EXPECT_TRUE(utf16_to_ansi(little_endian(mixed)) == plain.encode(mixed));
+}
+
+TEST(CodePageGbk, LongTextsAgreeWithTheConverterAcrossEveryPieceBoundary) {
+    // Conversions work through pieces of some thousands of bytes or units:
+    // two-byte codes, invalid bytes and runs of surrogates (paired, and
+    // unpaired high ones) must come out whole wherever a piece ends.
+    const PlainGbkConverter plain;
+    for (const std::string_view prefix : {"", "a", "ab", "\x81"}) {
+        Text text(prefix);
+        std::u16string units;
+        for (int i = 0; i < 30000; ++i) {
+            text += i % 7 == 0 ? "\xD6\xD0" : i % 11 == 0 ? "\x81\x30" : "\xFF\xCE\xC4";
+        }
+        for (const std::u16string_view run : {u"\xD83D\xDE00", u"\xD83D", u"\xDE00"}) {
+            for (std::size_t n = units.size(); units.size() < n + 40001;) {
+                units += run;
+            }
+        }
+        units.insert(0, std::u16string(prefix.size(), u'x'));
+        SCOPED_TRACE(testing::PrintToString(std::string(prefix)));
+        EXPECT_TRUE(gbk_to_utf16_units(text) == plain.decode(text));
+        EXPECT_TRUE(ansi_to_utf16(text, true) == little_endian(plain.decode(text)));
+        EXPECT_TRUE(utf16_units_to_gbk(units) == plain.encode(units));
+    }
 }
 
 TEST(CodePageGbk, StopsAtTheFirstZero) {
