@@ -321,6 +321,10 @@ std::optional<std::size_t> decode_stretch(UConverter* converter, std::string_vie
     return static_cast<std::size_t>(target - reinterpret_cast<UChar*>(out));
 }
 
+// ASCII runs up to this long are copied one by one, longer ones handed to the
+// vector routines.
+constexpr std::size_t kShortRun = 4;
+
 // Decodes GBK `bytes` (no zero byte) from `in` on into `out`, stopping at
 // the first character boundary at or past `limit` (<= bytes.size()), and
 // moves `in` there. `out` needs room for limit - in + 1 units (a GBK byte
@@ -333,9 +337,17 @@ std::optional<std::size_t> decode_gbk(std::string_view bytes, std::size_t& in, s
     const std::size_t size = bytes.size();
     std::size_t written = 0;
     while (in < limit) {
-        const std::size_t ascii = widen_ascii(bytes.data() + in, limit - in, out + written);
-        in += ascii;
-        written += ascii;
+        // ASCII: a short run byte by byte (between two-byte codes most runs
+        // are short), a longer one by the vector routine.
+        const std::size_t short_end = std::min(limit, in + kShortRun);
+        while (in < short_end && data[in] < 0x80) {
+            out[written++] = static_cast<char16_t>(data[in++]);
+        }
+        if (in == short_end) {
+            const std::size_t ascii = widen_ascii(bytes.data() + in, limit - in, out + written);
+            in += ascii;
+            written += ascii;
+        }
         // Two-byte codes, one table look-up each.
         while (in < limit && in + 1 < size && data[in] >= 0x80) {
             const char16_t unit = tables.ready() ? tables.decode_pair(data[in], data[in + 1]) : 0;
@@ -388,9 +400,15 @@ std::optional<std::size_t> encode_gbk(std::u16string_view units, std::size_t& in
     const std::size_t size = units.size();
     std::size_t written = 0;
     while (in < limit) {
-        const std::size_t ascii = narrow_ascii(units.data() + in, limit - in, out + written);
-        in += ascii;
-        written += ascii;
+        const std::size_t short_end = std::min(limit, in + kShortRun);
+        while (in < short_end && units[in] < 0x80) {
+            out[written++] = static_cast<char>(units[in++]);
+        }
+        if (in == short_end) {
+            const std::size_t ascii = narrow_ascii(units.data() + in, limit - in, out + written);
+            in += ascii;
+            written += ascii;
+        }
         while (in < limit && units[in] >= 0x80) {
             const std::uint16_t bytes = tables.ready() ? tables.encode_unit(units[in]) : 0;
             if (bytes == 0) {
