@@ -34,8 +34,8 @@ NOTEPICS_FUZZ_ORACLE bool ends_with(std::string_view text, std::string_view tail
 }
 
 NOTEPICS_FUZZ_ORACLE std::string reference_cookie_name(std::string_view pair) {
-    const int equals = fuzz::reference_find(pair, "=", 1, false);
-    return fuzz::reference_trim(equals < 1 ? pair : pair.substr(0, equals - 1));
+    const int equals = reference::find(pair, "=", 1, false);
+    return reference::trim(equals < 1 ? pair : pair.substr(0, equals - 1));
 }
 
 NOTEPICS_FUZZ_ORACLE bool reference_has_name(const Pairs& pairs, std::string_view name) {
@@ -68,7 +68,7 @@ NOTEPICS_FUZZ_ORACLE std::string reference_join_unique(std::string_view text,
                                                        std::string_view separator,
                                                        bool split_on_separator) {
     const Pairs pieces =
-        split_on_separator ? fuzz::reference_split(text, separator) : reference_split_chars(text);
+        split_on_separator ? reference::split(text, separator) : reference_split_chars(text);
     Pairs seen;
     std::string out;
     for (const std::string& piece : pieces) {
@@ -83,7 +83,7 @@ NOTEPICS_FUZZ_ORACLE std::string reference_join_unique(std::string_view text,
 }
 
 NOTEPICS_FUZZ_ORACLE std::string tidy(std::string_view cookies) {
-    std::string out = fuzz::reference_trim(cookies);
+    std::string out = reference::trim(cookies);
     if (!out.empty() && out.back() == ';') {
         out += ' ';
     }
@@ -94,8 +94,8 @@ NOTEPICS_FUZZ_ORACLE std::string reference_merge(std::string_view old_cookies,
                                                  std::string_view new_cookies) {
     const std::string old_tidy = tidy(old_cookies);
     const std::string new_tidy = tidy(new_cookies);
-    Pairs merged = fuzz::reference_split(new_tidy, kSeparator);
-    for (const std::string& pair : fuzz::reference_split(old_tidy, kSeparator)) {
+    Pairs merged = reference::split(new_tidy, kSeparator);
+    for (const std::string& pair : reference::split(old_tidy, kSeparator)) {
         if (!reference_has_name(merged, reference_cookie_name(pair))) {
             merged.push_back(pair);
         }
@@ -119,9 +119,9 @@ NOTEPICS_FUZZ_ORACLE void check_merge(const std::string& old_input, const std::s
     FUZZ_CHECK(new_cookies == tidy(new_input));
     FUZZ_CHECK(result == reference_merge(old_input, new_input));
 
-    const Pairs pairs = fuzz::reference_split(result, kSeparator);
-    const Pairs from_new = fuzz::reference_split(tidy(new_input), kSeparator);
-    const Pairs from_old = fuzz::reference_split(tidy(old_input), kSeparator);
+    const Pairs pairs = reference::split(result, kSeparator);
+    const Pairs from_new = reference::split(tidy(new_input), kSeparator);
+    const Pairs from_old = reference::split(tidy(old_input), kSeparator);
     Pairs seen;
     for (const std::string& pair : pairs) {
         FUZZ_CHECK(!ends_with(pair, kDeleted));

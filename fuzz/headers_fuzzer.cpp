@@ -34,8 +34,8 @@ NOTEPICS_FUZZ_ORACLE void check_normalize(std::string_view block) {
     FUZZ_CHECK(out.size() <= block.size());
 
     std::vector<std::string> header_lines;
-    for (const std::string& line : fuzz::reference_split(block, kLineBreak)) {
-        if (fuzz::reference_find(line, ":", 1, false) > 0) {
+    for (const std::string& line : reference::split(block, kLineBreak)) {
+        if (reference::find(line, ":", 1, false) > 0) {
             header_lines.push_back(line);
         }
     }
@@ -46,7 +46,7 @@ NOTEPICS_FUZZ_ORACLE void check_normalize(std::string_view block) {
         joined += header_lines[k];
     }
     FUZZ_CHECK(out.size() == joined.size());
-    const std::vector<std::string> out_lines = fuzz::reference_split(out, kLineBreak);
+    const std::vector<std::string> out_lines = reference::split(out, kLineBreak);
     FUZZ_CHECK(out_lines.size() == header_lines.size());
 
     for (std::size_t k = 0; k < header_lines.size(); ++k) {
@@ -56,12 +56,12 @@ NOTEPICS_FUZZ_ORACLE void check_normalize(std::string_view block) {
         // The bytes that may be capitalised: the first one and each one right
         // after a "-" the character walk lands on, inside the name.
         const std::size_t name_end =
-            static_cast<std::size_t>(fuzz::reference_find(before, ":", 1, false)) - 1;
+            static_cast<std::size_t>(reference::find(before, ":", 1, false)) - 1;
         std::vector<bool> capital(before.size(), false);
         if (name_end > 0) {
             capital[0] = true;
         }
-        for (std::size_t i = 0; i < name_end; i += fuzz::char_step(before, i)) {
+        for (std::size_t i = 0; i < name_end; i += reference::char_step(before, i)) {
             if (before[i] == '-' && i + 1 < name_end) {
                 capital[i + 1] = true;
             }
@@ -75,13 +75,13 @@ NOTEPICS_FUZZ_ORACLE void check_normalize(std::string_view block) {
 NOTEPICS_FUZZ_ORACLE void check_header_value(std::string_view block, std::string_view name) {
     const Text value = header_value(block, name);
     std::string expected;
-    for (const std::string& line : fuzz::reference_split(block, kLineBreak)) {
+    for (const std::string& line : reference::split(block, kLineBreak)) {
         if (std::string_view(line).substr(0, name.size()) != name) {
             continue;
         }
         const std::string marker = std::string(name) + ": ";
         const int hit =
-            fuzz::reference_find_last(line, marker, static_cast<int>(line.size()) + 1, false);
+            reference::find_last(line, marker, static_cast<int>(line.size()) + 1, false);
         if (hit > 0) {
             expected = line.substr(static_cast<std::size_t>(hit - 1) + marker.size());
             FUZZ_CHECK(value.size() <= line.size() &&

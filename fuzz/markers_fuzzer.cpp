@@ -41,7 +41,7 @@ NOTEPICS_FUZZ_ORACLE bool ends_with_marker_at(std::string_view source, long long
                                               std::string_view marker, bool ignore_case) {
     const long long begin = end - static_cast<long long>(marker.size());
     return begin >= 0 &&
-           fuzz::matches_at(source, static_cast<std::size_t>(begin), marker, ignore_case);
+           reference::matches_at(source, static_cast<std::size_t>(begin), marker, ignore_case);
 }
 
 NOTEPICS_FUZZ_ORACLE void check_between(std::string_view source, std::string_view start_marker,
@@ -50,16 +50,15 @@ NOTEPICS_FUZZ_ORACLE void check_between(std::string_view source, std::string_vie
     const Text result = text_between(source, start_marker, end_marker, position, ignore_case);
 
     const std::string start_text =
-        fuzz::reference_replace(start_marker, kQuoteStandIn, "\"", 1, -1, true);
-    const std::string end_text =
-        fuzz::reference_replace(end_marker, kQuoteStandIn, "\"", 1, -1, true);
+        reference::replace(start_marker, kQuoteStandIn, "\"", 1, -1, true);
+    const std::string end_text = reference::replace(end_marker, kQuoteStandIn, "\"", 1, -1, true);
     std::string expected;
     long long content_start = 0;  // 1-based
-    const int start_hit = fuzz::reference_find(source, start_text, position, ignore_case);
+    const int start_hit = reference::find(source, start_text, position, ignore_case);
     if (start_hit > 0) {
         content_start = start_hit + static_cast<long long>(start_text.size());
         const int end_hit =
-            fuzz::reference_find(source, end_text, clamp_int(content_start), ignore_case);
+            reference::find(source, end_text, clamp_int(content_start), ignore_case);
         if (end_hit > 0 && end_hit > content_start) {
             expected = source.substr(static_cast<std::size_t>(content_start - 1),
                                      static_cast<std::size_t>(end_hit - content_start));
@@ -75,7 +74,7 @@ NOTEPICS_FUZZ_ORACLE void check_between(std::string_view source, std::string_vie
         FUZZ_CHECK(source.substr(offset, result.size()) == result);
         FUZZ_CHECK(start_text.empty() ||
                    ends_with_marker_at(source, content_start - 1, start_text, ignore_case));
-        FUZZ_CHECK(fuzz::matches_at(source, offset + result.size(), end_text, ignore_case));
+        FUZZ_CHECK(reference::matches_at(source, offset + result.size(), end_text, ignore_case));
         FUZZ_CHECK(!end_text.empty());
     }
 }
@@ -86,16 +85,16 @@ NOTEPICS_FUZZ_ORACLE void check_before(std::string_view source, std::string_view
     const long long length = static_cast<long long>(source.size());
     const int hit =
         position >= 0
-            ? fuzz::reference_find(source, marker, position, ignore_case)
-            : fuzz::reference_find_last(
-                  source, marker, clamp_int(length - backward_offset(position) + 1), ignore_case);
+            ? reference::find(source, marker, position, ignore_case)
+            : reference::find_last(source, marker,
+                                   clamp_int(length - backward_offset(position) + 1), ignore_case);
     const std::string expected =
         hit < 0 ? std::string() : std::string(source.substr(0, static_cast<std::size_t>(hit - 1)));
     FUZZ_CHECK(result == expected);
     // A prefix of the source, followed there by the marker.
     FUZZ_CHECK(source.substr(0, result.size()) == result);
     if (hit > 0) {
-        FUZZ_CHECK(fuzz::matches_at(source, result.size(), marker, ignore_case));
+        FUZZ_CHECK(reference::matches_at(source, result.size(), marker, ignore_case));
     }
 }
 
@@ -103,11 +102,10 @@ NOTEPICS_FUZZ_ORACLE void check_after(std::string_view source, std::string_view 
                                       int position, bool ignore_case) {
     const Text result = text_after(source, marker, position, ignore_case);
     const long long length = static_cast<long long>(source.size());
-    const int hit = position >= 0
-                        ? fuzz::reference_find_last(source, marker,
-                                                    clamp_int(length - position + 1), ignore_case)
-                        : fuzz::reference_find(source, marker, clamp_int(backward_offset(position)),
-                                               ignore_case);
+    const int hit =
+        position >= 0
+            ? reference::find_last(source, marker, clamp_int(length - position + 1), ignore_case)
+            : reference::find(source, marker, clamp_int(backward_offset(position)), ignore_case);
     std::string expected;
     if (hit > 0) {
         const long long tail = length - static_cast<long long>(marker.size()) - hit + 1;

@@ -56,20 +56,20 @@ NOTEPICS_FUZZ_ORACLE std::string slice(std::string_view text, long long start, l
 }
 
 NOTEPICS_FUZZ_ORACLE std::string cookie_value(const std::string& line) {
-    if (fuzz::reference_find(line, ";", 1, false) < 1) {
-        return fuzz::reference_trim(fuzz::reference_replace(line, "Set-Cookie:", "", 1, -1, false));
+    if (reference::find(line, ";", 1, false) < 1) {
+        return reference::trim(reference::replace(line, "Set-Cookie:", "", 1, -1, false));
     }
     // The text between the first "Set-Cookie:" and the next ";" after it.
-    const int start = fuzz::reference_find(line, "Set-Cookie:", 1, false);
+    const int start = reference::find(line, "Set-Cookie:", 1, false);
     if (start < 1) {
         return {};
     }
     const long long content = start + 11LL;
-    const int end = fuzz::reference_find(line, ";", static_cast<int>(content), false);
+    const int end = reference::find(line, ";", static_cast<int>(content), false);
     if (end < 1 || end <= content) {
         return {};
     }
-    return fuzz::reference_trim(slice(line, content, end - content));
+    return reference::trim(slice(line, content, end - content));
 }
 
 struct Expected {
@@ -90,16 +90,16 @@ NOTEPICS_FUZZ_ORACLE Expected reference_apply(std::string_view head,
     out.response_cookies = entry.response_cookies;
     out.request_cookies = entry.request_cookies;
 
-    const int line_end = fuzz::reference_find(out.headers, kLineBreak, 10, false);
+    const int line_end = reference::find(out.headers, kLineBreak, 10, false);
     out.status_text = slice(out.headers, 10, line_end - 10LL);
-    for (const std::string& line : fuzz::reference_split(out.headers, kLineBreak)) {
+    for (const std::string& line : reference::split(out.headers, kLineBreak)) {
         ++out.lines;
-        const int separator = fuzz::reference_find(line, ": ", 1, false);
+        const int separator = reference::find(line, ": ", 1, false);
         if (separator > 0 &&
             line.substr(0, static_cast<std::size_t>(separator - 1)) == "Set-Cookie") {
             out.response_cookies += cookie_value(line) + "; ";
         }
-        if (line.size() >= 10 && fuzz::matches_at(line, 0, "location: ", true)) {
+        if (line.size() >= 10 && reference::matches_at(line, 0, "location: ", true)) {
             out.location = slice(line, 11, static_cast<long long>(line.size()) - 10);
         }
     }
@@ -140,7 +140,7 @@ NOTEPICS_FUZZ_ORACLE void check_apply(std::string_view head, const WebRequestPar
     const bool merged = entry.auto_merge_cookies && !entry.request_cookies.empty();
     if (merged) {
         FUZZ_CHECK(params.request_cookies == params.response_cookies);
-        for (const std::string& pair : fuzz::reference_split(params.response_cookies, "; ")) {
+        for (const std::string& pair : reference::split(params.response_cookies, "; ")) {
             FUZZ_CHECK(pair.size() < 8 || pair.compare(pair.size() - 8, 8, "=deleted") != 0);
         }
     } else {

@@ -35,11 +35,11 @@ NOTEPICS_FUZZ_ORACLE void check_find(std::string_view text, std::string_view nee
         const std::size_t at = static_cast<std::size_t>(hit) - 1;
         const std::size_t from = start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
         FUZZ_CHECK(at >= from);
-        FUZZ_CHECK(fuzz::matches_at(text, at, needle, ignore_case));
-        FUZZ_CHECK(fuzz::walk_lands_on(text, from, at));
+        FUZZ_CHECK(reference::matches_at(text, at, needle, ignore_case));
+        FUZZ_CHECK(reference::walk_lands_on(text, from, at));
     }
     if (with_reference) {
-        FUZZ_CHECK(hit == fuzz::reference_find(text, needle, start, ignore_case));
+        FUZZ_CHECK(hit == reference::find(text, needle, start, ignore_case));
     }
 }
 
@@ -50,11 +50,11 @@ NOTEPICS_FUZZ_ORACLE void check_find_last(std::string_view text, std::string_vie
     if (hit > 0 && !needle.empty()) {
         const std::size_t at = static_cast<std::size_t>(hit) - 1;
         FUZZ_CHECK(static_cast<long long>(at + needle.size()) <= static_cast<long long>(start) - 1);
-        FUZZ_CHECK(fuzz::matches_at(text, at, needle, ignore_case));
-        FUZZ_CHECK(fuzz::walk_lands_on(text, 0, at));
+        FUZZ_CHECK(reference::matches_at(text, at, needle, ignore_case));
+        FUZZ_CHECK(reference::walk_lands_on(text, 0, at));
     }
     if (with_reference) {
-        FUZZ_CHECK(hit == fuzz::reference_find_last(text, needle, start, ignore_case));
+        FUZZ_CHECK(hit == reference::find_last(text, needle, start, ignore_case));
     }
 }
 
@@ -76,7 +76,7 @@ NOTEPICS_FUZZ_ORACLE void check_split(std::string_view text, std::string_view se
     FUZZ_CHECK(text.empty() == pieces.empty());
     FUZZ_CHECK(array_count(pieces) == static_cast<int>(pieces.size()));
     if (with_reference) {
-        FUZZ_CHECK(pieces == fuzz::reference_split(text, separator));
+        FUZZ_CHECK(pieces == reference::split(text, separator));
     }
 }
 
@@ -121,7 +121,7 @@ NOTEPICS_FUZZ_ORACLE void check_case_and_trim(std::string_view text, std::string
         const char c = text[i];
         FUZZ_CHECK(upper[i] == (c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c));
     }
-    FUZZ_CHECK(text_trim(text) == fuzz::reference_trim(text));
+    FUZZ_CHECK(text_trim(text) == reference::trim(text));
 
     for (const bool case_sensitive : {true, false}) {
         const int order = text_compare(text, other, case_sensitive);
@@ -130,10 +130,10 @@ NOTEPICS_FUZZ_ORACLE void check_case_and_trim(std::string_view text, std::string
         std::string b(other);
         if (!case_sensitive) {
             for (char& c : a) {
-                c = static_cast<char>(fuzz::fold(c));
+                c = static_cast<char>(reference::fold(c));
             }
             for (char& c : b) {
-                c = static_cast<char>(fuzz::fold(c));
+                c = static_cast<char>(reference::fold(c));
             }
         }
         const int expected = a.compare(b);  // char_traits<char> compares as unsigned
@@ -187,8 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const Text replaced =
         text_replace(text, needle, replacement, start_in_text, count, !ignore_case);
     if (with_reference && text.size() * (replacement.size() + 1) <= 1 << 22) {
-        FUZZ_CHECK(replaced == fuzz::reference_replace(text, needle, replacement, start_in_text,
-                                                       count, !ignore_case));
+        FUZZ_CHECK(replaced == reference::replace(text, needle, replacement, start_in_text, count,
+                                                  !ignore_case));
     }
     if (count == 0 || needle.empty()) {
         FUZZ_CHECK(replaced == text);

@@ -5,9 +5,8 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
-#include <cstring>
 #include <memory>
+#include <utility>
 
 #include "text/codepage.h"
 
@@ -47,46 +46,19 @@ using MatchContext = std::unique_ptr<pcre2_match_context, MatchContextFree>;
 using MatchData = std::unique_ptr<pcre2_match_data, MatchDataFree>;
 using JitStack = std::unique_ptr<pcre2_jit_stack, JitStackFree>;
 
-std::vector<std::uint16_t> to_units(std::string_view text) {
-    const ByteBuffer bytes = ansi_to_utf16(text, true);
-    std::vector<std::uint16_t> units(bytes.size() / 2);
-    if (units.empty()) {
-        return units;
-    }
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(units.data(), bytes.data(), units.size() * 2);
-    } else {
-        for (std::size_t i = 0; i < units.size(); ++i) {
-            units[i] = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        }
-    }
-    return units;
-}
-
-Text to_text(const std::uint16_t* units, std::size_t count) {
-    if (count == 0) {
-        return {};
-    }
-    ByteBuffer bytes(count * 2);
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(bytes.data(), units, bytes.size());
-    } else {
-        for (std::size_t i = 0; i < count; ++i) {
-            bytes[2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
-            bytes[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
-        }
-    }
-    return utf16_to_ansi(bytes);
+// PCRE2 reads the UTF-16 code units through its own unit type.
+PCRE2_SPTR as_pcre2(const char16_t* units) {
+    static_assert(sizeof(char16_t) == sizeof(PCRE2_UCHAR));
+    return reinterpret_cast<PCRE2_SPTR>(units);
 }
 
 // PCRE2 wants a valid pointer even for an empty pattern or subject.
-PCRE2_SPTR data_or_empty(const std::vector<std::uint16_t>& units) {
-    static constexpr PCRE2_UCHAR kEmpty[1] = {0};
-    return units.empty() ? kEmpty : units.data();
+PCRE2_SPTR data_or_empty(std::u16string_view units) {
+    static constexpr char16_t kEmpty[1] = {0};
+    return as_pcre2(units.empty() ? kEmpty : units.data());
 }
 
-Code compile(const std::vector<std::uint16_t>& pattern, bool case_sensitive, bool multi_line,
-             int& error_code) {
+Code compile(std::u16string_view pattern, bool case_sensitive, bool multi_line, int& error_code) {
     CompileContext context(pcre2_compile_context_create(nullptr));
     if (!context) {
         error_code = PCRE2_ERROR_NOMEMORY;
@@ -101,7 +73,9 @@ Code compile(const std::vector<std::uint16_t>& pattern, bool case_sensitive, boo
     if (!case_sensitive) {
         options |= PCRE2_CASELESS;
     }
-    options |= multi_line ? PCRE2_MULTILINE : PCRE2_DOLLAR_ENDONLY;
+    // In multi-line mode "^" also matches after a line feed that ends the
+    // subject, as in script engines.
+    options |= multi_line ? PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX : PCRE2_DOLLAR_ENDONLY;
 
     int error = 0;
     PCRE2_SIZE error_offset = 0;
@@ -167,8 +141,96 @@ class Matcher {
     std::size_t jit_stack_size_ = 0;
 };
 
-bool is_digit(std::uint16_t unit) {
-    return unit >= '0' && unit <= '9';
+// One piece of a replacement text: literal units, or what a "$" token
+// stands for.
+struct ReplacementToken {
+    enum class Kind { literal, group, before_match, after_match };
+    Kind kind = Kind::literal;
+    std::u16string_view literal;  // Kind::literal
+    int group = 0;                // Kind::group; 0 is the whole match
+};
+
+bool is_digit(char16_t unit) {
+    return unit >= u'0' && unit <= u'9';
+}
+
+// The "$" token at the start of `text` (which begins with "$"): the token
+// and how many units it takes. "$1".."$99" name a group when the pattern
+// has one of that number (two digits first, then one); "$&", "$`", "$'"
+// and "$$" as in script engines; any other "$" is literal.
+std::pair<ReplacementToken, std::size_t> read_dollar(std::u16string_view text, int group_count) {
+    using Kind = ReplacementToken::Kind;
+    const char16_t next = text.size() > 1 ? text[1] : u'\0';
+    switch (next) {
+        case u'$':
+            return {{Kind::literal, text.substr(1, 1), 0}, 2};
+        case u'&':
+            return {{Kind::group, {}, 0}, 2};
+        case u'`':
+            return {{Kind::before_match, {}, 0}, 2};
+        case u'\'':
+            return {{Kind::after_match, {}, 0}, 2};
+        default:
+            break;
+    }
+    if (is_digit(next)) {
+        const int one = next - u'0';
+        if (text.size() > 2 && is_digit(text[2])) {
+            const int two = one * 10 + (text[2] - u'0');
+            if (two >= 1 && two <= group_count) {
+                return {{Kind::group, {}, two}, 3};
+            }
+        }
+        if (one >= 1 && one <= group_count) {
+            return {{Kind::group, {}, one}, 2};
+        }
+    }
+    return {{Kind::literal, text.substr(0, 1), 0}, 1};
+}
+
+// The replacement text as tokens, literal runs kept whole.
+std::vector<ReplacementToken> read_replacement(std::u16string_view replacement, int group_count) {
+    std::vector<ReplacementToken> tokens;
+    while (!replacement.empty()) {
+        const std::size_t dollar = replacement.find(u'$');
+        if (dollar != 0) {
+            tokens.push_back({ReplacementToken::Kind::literal, replacement.substr(0, dollar), 0});
+            replacement.remove_prefix(std::min(dollar, replacement.size()));
+            continue;
+        }
+        const auto [token, length] = read_dollar(replacement, group_count);
+        tokens.push_back(token);
+        replacement.remove_prefix(length);
+    }
+    return tokens;
+}
+
+// Appends the replacement for one match: `groups` holds its (group count +
+// 1) pairs of unit offsets, the whole match first, kUnset for a group that
+// took no part.
+void append_replacement(std::u16string& out, const std::vector<ReplacementToken>& tokens,
+                        std::u16string_view subject, const std::size_t* groups) {
+    for (const ReplacementToken& token : tokens) {
+        switch (token.kind) {
+            case ReplacementToken::Kind::literal:
+                out += token.literal;
+                break;
+            case ReplacementToken::Kind::group: {
+                const std::size_t from = groups[2 * token.group];
+                const std::size_t to = groups[2 * token.group + 1];
+                if (from != kUnset && to != kUnset && from <= to) {
+                    out += subject.substr(from, to - from);
+                }
+                break;
+            }
+            case ReplacementToken::Kind::before_match:
+                out += subject.substr(0, groups[0]);
+                break;
+            case ReplacementToken::Kind::after_match:
+                out += subject.substr(groups[1]);
+                break;
+        }
+    }
 }
 
 }  // namespace
@@ -176,15 +238,15 @@ bool is_digit(std::uint16_t unit) {
 bool RegexObject::search(std::string_view pattern, std::string_view subject, bool case_sensitive,
                          bool multi_line, bool global, bool quote_escape) {
     pattern_ = quote_escape ? text_replace(pattern, kQuoteEscape, "\"") : Text(pattern);
-    subject_text_ = Text(subject);
     ignore_case_ = !case_sensitive;
-    subject_ = to_units(subject);
+    store_subject(subject);
     offsets_.clear();
     group_count_ = 0;
     matched_ = false;
     error_code_ = 0;
 
-    const Code code = compile(to_units(pattern_), case_sensitive, multi_line, error_code_);
+    const Code code =
+        compile(gbk_to_utf16_units(pattern_), case_sensitive, multi_line, error_code_);
     if (!code) {
         return false;
     }
@@ -197,10 +259,10 @@ bool RegexObject::search(std::string_view pattern, std::string_view subject, boo
     }
 
     const std::size_t pairs = captures + 1;
-    const PCRE2_SPTR subject_units = data_or_empty(subject_);
+    const PCRE2_SPTR subject_units = data_or_empty(subject_units_view());
     std::size_t start = 0;
-    while (start <= subject_.size()) {
-        const int rc = matcher.match(subject_units, subject_.size(), start);
+    while (start <= subject_size_) {
+        const int rc = matcher.match(subject_units, subject_size_, start);
         if (rc == PCRE2_ERROR_NOMATCH) {
             break;
         }
@@ -220,6 +282,32 @@ bool RegexObject::search(std::string_view pattern, std::string_view subject, boo
     group_count_ = static_cast<int>(captures);
     matched_ = true;
     return true;
+}
+
+void RegexObject::store_subject(std::string_view subject) {
+    subject_read_back_.reset();
+    // A GBK byte gives at most one unit; the units are written once, with
+    // no zero fill before them.
+    if (!subject_units_ || subject.size() > subject_capacity_ ||
+        subject.size() < subject_capacity_ / 4) {
+        subject_units_ = std::make_unique_for_overwrite<char16_t[]>(subject.size());
+        subject_capacity_ = subject.size();
+    }
+    subject_size_ = gbk_to_utf16_units(subject, subject_units_.get());
+}
+
+std::u16string_view RegexObject::subject_units_view() const {
+    if (!subject_units_) {
+        return {};  // moved from
+    }
+    return {subject_units_.get(), subject_size_};
+}
+
+const Text& RegexObject::subject_read_back() const {
+    if (!subject_read_back_) {
+        subject_read_back_ = utf16_units_to_gbk(subject_units_view());
+    }
+    return *subject_read_back_;
 }
 
 Text RegexObject::pattern_text() const {
@@ -245,11 +333,11 @@ bool RegexObject::group_range(int i, int j, std::size_t& start, std::size_t& end
     const std::size_t at = (static_cast<std::size_t>(i - 1) * (group_count_ + 1) + j) * 2;
     start = offsets_[at];
     end = offsets_[at + 1];
-    return start != kUnset && end != kUnset && start <= end && end <= subject_.size();
+    return start != kUnset && end != kUnset && start <= end && end <= subject_size_;
 }
 
 Text RegexObject::units_to_text(std::size_t start, std::size_t end) const {
-    return to_text(subject_.data() + start, end - start);
+    return utf16_units_to_gbk(subject_units_view().substr(start, end - start));
 }
 
 int RegexObject::byte_offset(std::size_t unit_offset) const {
@@ -263,14 +351,15 @@ int RegexObject::match_offset(int i, int j) const {
 }
 
 int RegexObject::reported_position(int i, std::string_view text) const {
+    // The start index of match i, 0 when there is no such match.
     std::size_t match_start = 0;
     std::size_t match_end = 0;
     if (!group_range(i, 0, match_start, match_end)) {
-        return -2;
+        match_start = 0;
     }
     const int first_index =
         static_cast<int>(std::min<std::size_t>(match_start, static_cast<std::size_t>(INT32_MAX)));
-    return text_find(subject_text_, text, first_index, ignore_case_) - 1;
+    return text_find(subject_read_back(), text, first_index, ignore_case_) - 1;
 }
 
 Text RegexObject::match_text(int i, int* position) const {
@@ -278,19 +367,20 @@ Text RegexObject::match_text(int i, int* position) const {
 }
 
 Text RegexObject::submatch_text(int i, int j, int* position) const {
-    return j >= 1 ? range_text(i, j, position) : range_text(0, 0, position);
+    if (j < 1) {
+        // Group numbers start at 1: no text, but a position all the same.
+        if (position != nullptr) {
+            *position = reported_position(i, {});
+        }
+        return {};
+    }
+    return range_text(i, j, position);
 }
 
 Text RegexObject::range_text(int i, int j, int* position) const {
     std::size_t start = 0;
     std::size_t end = 0;
-    if (!group_range(i, j, start, end)) {
-        if (position != nullptr) {
-            *position = -2;
-        }
-        return {};
-    }
-    Text text = units_to_text(start, end);
+    Text text = group_range(i, j, start, end) ? units_to_text(start, end) : Text();
     if (position != nullptr) {
         *position = reported_position(i, text);
     }
@@ -301,70 +391,21 @@ Text RegexObject::replace_matches(std::string_view replacement) {
     if (!matched_) {
         return {};
     }
-    const std::vector<std::uint16_t> with = to_units(replacement);
-    const int count = match_count();
-    std::vector<std::uint16_t> out;
-    out.reserve(subject_.size());
-    const auto append_range = [&](std::size_t from, std::size_t to) {
-        out.insert(out.end(), subject_.begin() + static_cast<std::ptrdiff_t>(from),
-                   subject_.begin() + static_cast<std::ptrdiff_t>(to));
-    };
-    const auto append_group = [&](int i, int j) {
-        std::size_t from = 0;
-        std::size_t to = 0;
-        if (group_range(i, j, from, to)) {
-            append_range(from, to);
-        }
-    };
-
+    const std::u16string with = gbk_to_utf16_units(replacement);
+    const std::vector<ReplacementToken> tokens = read_replacement(with, group_count_);
+    const std::u16string_view subject = subject_units_view();
+    std::u16string out;
+    out.reserve(subject.size());
+    const std::size_t per_match = 2 * (static_cast<std::size_t>(group_count_) + 1);
     std::size_t copied = 0;  // subject units already in `out`
-    for (int i = 1; i <= count; ++i) {
-        std::size_t match_start = 0;
-        std::size_t match_end = 0;
-        group_range(i, 0, match_start, match_end);
-        append_range(copied, match_start);
-        for (std::size_t k = 0; k < with.size(); ++k) {
-            const std::uint16_t unit = with[k];
-            const std::uint16_t next = k + 1 < with.size() ? with[k + 1] : 0;
-            if (unit != '$' || next == 0) {
-                out.push_back(unit);
-                continue;
-            }
-            if (next == '$') {
-                out.push_back('$');
-                ++k;
-            } else if (next == '&') {
-                append_range(match_start, match_end);
-                ++k;
-            } else if (next == '`') {
-                append_range(0, match_start);
-                ++k;
-            } else if (next == '\'') {
-                append_range(match_end, subject_.size());
-                ++k;
-            } else if (is_digit(next)) {
-                // Two digits when they name a group, else one digit when it
-                // does, else the "$" is literal.
-                const int one = next - '0';
-                const std::uint16_t after = k + 2 < with.size() ? with[k + 2] : 0;
-                const int two = is_digit(after) ? one * 10 + (after - '0') : 0;
-                if (two >= 1 && two <= group_count_) {
-                    append_group(i, two);
-                    k += 2;
-                } else if (one >= 1 && one <= group_count_) {
-                    append_group(i, one);
-                    k += 1;
-                } else {
-                    out.push_back(unit);
-                }
-            } else {
-                out.push_back(unit);
-            }
-        }
-        copied = match_end;
+    for (std::size_t at = 0; at < offsets_.size(); at += per_match) {
+        const std::size_t* groups = offsets_.data() + at;
+        out += subject.substr(copied, groups[0] - copied);
+        append_replacement(out, tokens, subject, groups);
+        copied = groups[1];
     }
-    append_range(copied, subject_.size());
-    return to_text(out.data(), out.size());
+    out += subject.substr(copied);
+    return utf16_units_to_gbk(out);
 }
 
 Text RegexObject::error_message() const {
@@ -376,7 +417,8 @@ Text RegexObject::error_message() const {
     if (length < 0) {
         return {};
     }
-    return to_text(buffer.data(), static_cast<std::size_t>(length));
+    // The message is ASCII.
+    return Text(buffer.begin(), buffer.begin() + length);
 }
 
 }  // namespace notepics

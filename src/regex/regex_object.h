@@ -6,8 +6,9 @@
 // units and results come back as GBK. The dialect follows JavaScript's:
 // "." matches any unit but the line feed (a CR included), "\w" is
 // [A-Za-z0-9_] only, ignoring case folds ASCII letters, multi-line mode makes
-// "^" and "$" match at line feeds, and a global search collects every match
-// left to right, stepping one unit on after an empty match. There is no
+// "^" match after every line feed (a final one too: "^" finds two matches in
+// "a\n") and "$" before one, and a global search collects every match left
+// to right, stepping one unit on after an empty match. There is no
 // single-line mode: "." never crosses a line feed.
 //
 // Matches and groups are numbered from 1. An index outside the matches or
@@ -26,7 +27,9 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -65,19 +68,25 @@ class RegexObject {
     int match_count() const;
 
     // Text of match i (1-based). When `position` is given, it receives the
-    // result of searching the subject for that text (text_find, ignoring case
-    // as the search did) from the match's start index in UTF-16 units taken
-    // as a 1-based byte position, minus one: the 0-based byte offset for
-    // ASCII subjects; -2 when there is no match i or the text is not found.
-    // The index counts UTF-16 units while the search counts bytes, so after
-    // two-byte characters, or when the text also occurs one byte before the
-    // match, the search lands on another occurrence:
+    // result of searching the subject, as read back from its UTF-16 units
+    // (invalid GBK reads "?" there), for that text with text_find (ignoring
+    // case as the search did), from the match's start index in UTF-16 units
+    // taken as a 1-based byte position, minus one: the 0-based byte offset
+    // for ASCII subjects; -2 when the text is not found. There being no
+    // match i gives the empty text searched from index 0: position 0 (-2 in
+    // an empty subject). The index counts UTF-16 units while the search
+    // counts bytes, so after two-byte characters, or when the text also
+    // occurs one byte before the match, the search lands on another
+    // occurrence:
     //   search("a", "aa"); match_text(2, &p) -> "a", p == 0
     Text match_text(int i, int* position = nullptr) const;
 
     // Text of capture group j of match i (both 1-based). When `position` is
     // given, it is computed as for match_text, with the group's text searched
-    // from the start index of match i; -2 when the group does not exist.
+    // from the start index of match i; a group that does not exist or took
+    // no part has the empty text, which is found at 1 (position 0) when the
+    // searched stretch is not empty.
+    //   search("(a)|(b)", "ab"); submatch_text(1, 2, &p) -> "", p == 0
     Text submatch_text(int i, int j, int* position = nullptr) const;
 
     // The true 0-based byte offset in the subject of capture group j of match
@@ -106,11 +115,20 @@ class RegexObject {
     Text units_to_text(std::size_t start, std::size_t end) const;
     // Text of group j of match i (j == 0: the match), writing `position`.
     Text range_text(int i, int j, int* position) const;
+    // Converts `subject` into the units kept, reusing their storage.
+    void store_subject(std::string_view subject);
+    std::u16string_view subject_units_view() const;
+    // The subject as GBK again, made on first use: invalid bytes read "?".
+    const Text& subject_read_back() const;
 
     Text pattern_;
-    Text subject_text_;
     bool ignore_case_ = false;
-    std::vector<std::uint16_t> subject_;
+    // The subject of the last search as UTF-16 units: `subject_size_` of
+    // them in storage for `subject_capacity_`.
+    std::unique_ptr<char16_t[]> subject_units_;
+    std::size_t subject_size_ = 0;
+    std::size_t subject_capacity_ = 0;
+    mutable std::optional<Text> subject_read_back_;
     // For every match, (group count + 1) pairs of unit offsets start, end;
     // a group that took no part holds SIZE_MAX in both.
     std::vector<std::size_t> offsets_;

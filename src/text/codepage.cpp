@@ -1,7 +1,11 @@
 #include "text/codepage.h"
 
+#include "text/ascii_runs.h"
+#include "text/gbk_converter.h"
+
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
+#include <unicode/uset.h>
 
 #include <algorithm>
 #include <bit>
@@ -20,6 +24,11 @@ struct ConverterCloser {
     void operator()(UConverter* converter) const { ucnv_close(converter); }
 };
 using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
+
+struct UnicodeSetCloser {
+    void operator()(USet* set) const { uset_close(set); }
+};
+using UnicodeSetPtr = std::unique_ptr<USet, UnicodeSetCloser>;
 
 // Writes the substitute for every character a code page lacks. ICU's own
 // substitute callback writes nothing for invisible characters (zero-width
@@ -51,7 +60,7 @@ ConverterPtr open_code_page(int code_page) {
     switch (code_page) {
         case 0:
         case 936:
-            return open_converter("windows-936-2000");
+            return open_converter(kGbkConverter);
         case 65001:
             return open_converter("UTF-8");
         case 1200:
@@ -179,6 +188,268 @@ Text encode(UConverter* converter, const std::uint8_t* bytes, std::size_t count)
     return result;
 }
 
+// GBK through lookup tables filled from the system code page's converter
+// once, at first use, so that ICU stays the authority for every mapping.
+// ASCII never reaches them (widen_ascii / narrow_ascii copy it directly);
+// what they cannot answer alone (a byte that starts no two-byte code, a
+// surrogate) goes to the converter itself, a short stretch at a time.
+class GbkTables {
+  public:
+    static const GbkTables& instance() {
+        static const GbkTables tables;
+        return tables;
+    }
+
+    // The unit of the two-byte code `lead` `trail`; 0 when the code does not
+    // decode to exactly one unit on its own.
+    char16_t decode_pair(unsigned char lead, unsigned char trail) const {
+        return lead >= kFirstLead && lead <= kLastLead
+                   ? pair_units_[(lead - kFirstLead) * 256u + trail]
+                   : u'\0';
+    }
+
+    // GBK bytes of a unit of 0x80 or above: a lead byte in the high half and
+    // a trail byte in the low half, or one byte alone; 0 for a surrogate.
+    std::uint16_t encode_unit(char16_t unit) const { return unit_bytes_[unit]; }
+
+    bool ready() const { return ready_; }
+
+  private:
+    static constexpr unsigned kFirstLead = 0x81;
+    static constexpr unsigned kLastLead = 0xFE;
+    static constexpr unsigned kLeads = kLastLead - kFirstLead + 1;
+
+    GbkTables() : pair_units_(kLeads * 256u, u'\0'), unit_bytes_(0x10000, 0) {
+        const ConverterPtr converter = open_converter(kGbkConverter);
+        ready_ = converter != nullptr && fill_pairs(converter.get()) && fill_units(converter.get());
+    }
+
+    // Every possible two-byte code, decoded on its own.
+    bool fill_pairs(UConverter* converter) {
+        for (unsigned lead = kFirstLead; lead <= kLastLead; ++lead) {
+            for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+                const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+                UChar units[4];
+                UChar* target = units;
+                const char* source = pair;
+                UErrorCode status = U_ZERO_ERROR;
+                ucnv_toUnicode(converter, &target, units + 4, &source, pair + 2, nullptr, true,
+                               &status);
+                if (U_FAILURE(status)) {
+                    return false;
+                }
+                if (target - units == 1 && units[0] != 0) {
+                    pair_units_[(lead - kFirstLead) * 256u + trail] = units[0];
+                }
+            }
+        }
+        return true;
+    }
+
+    // Every unit from 0x80 on but the surrogates: those the converter maps
+    // encoded in one call (the offsets tell which unit each byte came from),
+    // the others are its substitute "?".
+    bool fill_units(UConverter* converter) {
+        const UnicodeSetPtr mapped(uset_openEmpty());
+        UErrorCode set_status = U_ZERO_ERROR;
+        ucnv_getUnicodeSet(converter, mapped.get(), UCNV_ROUNDTRIP_AND_FALLBACK_SET, &set_status);
+        if (U_FAILURE(set_status)) {
+            return false;
+        }
+        std::vector<UChar> units;
+        for (unsigned unit = 0x80; unit <= 0xFFFF; ++unit) {
+            if (unit >= 0xD800 && unit <= 0xDFFF) {
+                continue;
+            }
+            if (uset_contains(mapped.get(), static_cast<UChar32>(unit))) {
+                units.push_back(static_cast<UChar>(unit));
+            } else {
+                unit_bytes_[unit] = '?';
+            }
+        }
+        std::vector<char> bytes(units.size() * 4);
+        std::vector<int32_t> offsets(bytes.size());
+        char* target = bytes.data();
+        const UChar* source = units.data();
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_fromUnicode(converter, &target, bytes.data() + bytes.size(), &source,
+                         units.data() + units.size(), offsets.data(), true, &status);
+        if (U_FAILURE(status)) {
+            return false;
+        }
+        const std::size_t written = static_cast<std::size_t>(target - bytes.data());
+        std::vector<std::uint8_t> lengths(units.size(), 0);
+        std::vector<std::uint16_t> encoded(units.size(), 0);
+        for (std::size_t k = 0; k < written; ++k) {
+            const auto from = static_cast<std::size_t>(offsets[k]);
+            if (offsets[k] < 0 || from >= units.size() || ++lengths[from] > 2) {
+                return false;
+            }
+            encoded[from] = static_cast<std::uint16_t>((encoded[from] << 8) |
+                                                       static_cast<unsigned char>(bytes[k]));
+        }
+        for (std::size_t k = 0; k < units.size(); ++k) {
+            // One byte alone, or a pair whose first byte is a lead byte (so
+            // that the high half tells the two apart).
+            const bool usable = lengths[k] == 1 || (lengths[k] == 2 && encoded[k] >= 0x8100);
+            if (!usable || encoded[k] == 0) {
+                return false;
+            }
+            unit_bytes_[units[k]] = encoded[k];
+        }
+        return true;
+    }
+
+    std::vector<char16_t> pair_units_;
+    std::vector<std::uint16_t> unit_bytes_;
+    bool ready_ = false;
+};
+
+// Decodes `bytes[from, to)` with the converter itself, flushing at the end,
+// into `out` (room for `to - from` units); the count, or nothing on failure.
+std::optional<std::size_t> decode_stretch(UConverter* converter, std::string_view bytes,
+                                          std::size_t from, std::size_t to, char16_t* out) {
+    ucnv_resetToUnicode(converter);
+    const char* source = bytes.data() + from;
+    UChar* target = reinterpret_cast<UChar*>(out);
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_toUnicode(converter, &target, target + (to - from), &source, bytes.data() + to, nullptr,
+                   true, &status);
+    if (U_FAILURE(status) || source != bytes.data() + to) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(target - reinterpret_cast<UChar*>(out));
+}
+
+// ASCII runs up to this long are copied one by one, longer ones handed to the
+// vector routines.
+constexpr std::size_t kShortRun = 4;
+
+// Decodes GBK `bytes` (no zero byte) from `in` on into `out`, stopping at
+// the first character boundary at or past `limit` (<= bytes.size()), and
+// moves `in` there. `out` needs room for limit - in + 1 units (a GBK byte
+// gives at most one; the last character may end one byte past `limit`).
+// The count of units, or nothing when the converter fails.
+std::optional<std::size_t> decode_gbk(std::string_view bytes, std::size_t& in, std::size_t limit,
+                                      char16_t* out) {
+    const GbkTables& tables = GbkTables::instance();
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t size = bytes.size();
+    std::size_t written = 0;
+    while (in < limit) {
+        // ASCII: a short run byte by byte (between two-byte codes most runs
+        // are short), a longer one by the vector routine.
+        const std::size_t short_end = std::min(limit, in + kShortRun);
+        while (in < short_end && data[in] < 0x80) {
+            out[written++] = static_cast<char16_t>(data[in++]);
+        }
+        if (in == short_end) {
+            const std::size_t ascii = widen_ascii(bytes.data() + in, limit - in, out + written);
+            in += ascii;
+            written += ascii;
+        }
+        // Two-byte codes, one table look-up each.
+        while (in < limit && in + 1 < size && data[in] >= 0x80) {
+            const char16_t unit = tables.ready() ? tables.decode_pair(data[in], data[in + 1]) : 0;
+            if (unit == 0) {
+                break;
+            }
+            out[written++] = unit;
+            in += 2;
+        }
+        if (in >= limit || data[in] < 0x80) {
+            continue;
+        }
+        // A code the table cannot answer: the converter decides. A lead byte
+        // goes with the byte after it (a trail byte, or a byte the converter
+        // reads on its own after rejecting the lead), any other byte alone;
+        // either way the converter is between characters after them.
+        const bool lead = data[in] >= 0x81 && data[in] <= 0xFE;
+        const std::size_t end = std::min(size, in + (lead ? 2 : 1));
+        UConverter* converter = converter_for(kSystemCodePage);
+        if (converter == nullptr) {
+            return std::nullopt;
+        }
+        const std::optional<std::size_t> units =
+            decode_stretch(converter, bytes, in, end, out + written);
+        if (!units) {
+            return std::nullopt;
+        }
+        written += *units;
+        in = end;
+    }
+    return written;
+}
+
+bool is_surrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDFFF;
+}
+
+// Whether `first` and `second` are the two halves of one character.
+bool is_surrogate_pair(char16_t first, char16_t second) {
+    return first >= 0xD800 && first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF;
+}
+
+// Encodes `units` (no NUL unit) from `in` on into `out`, stopping at the
+// first character boundary at or past `limit` (<= units.size()), and moves
+// `in` there. `out` needs room for 2 * (limit - in + 1) bytes. The count of
+// bytes, or nothing when the converter fails.
+std::optional<std::size_t> encode_gbk(std::u16string_view units, std::size_t& in, std::size_t limit,
+                                      char* out) {
+    const GbkTables& tables = GbkTables::instance();
+    const std::size_t size = units.size();
+    std::size_t written = 0;
+    while (in < limit) {
+        const std::size_t short_end = std::min(limit, in + kShortRun);
+        while (in < short_end && units[in] < 0x80) {
+            out[written++] = static_cast<char>(units[in++]);
+        }
+        if (in == short_end) {
+            const std::size_t ascii = narrow_ascii(units.data() + in, limit - in, out + written);
+            in += ascii;
+            written += ascii;
+        }
+        while (in < limit && units[in] >= 0x80) {
+            const std::uint16_t bytes = tables.ready() ? tables.encode_unit(units[in]) : 0;
+            if (bytes == 0) {
+                break;
+            }
+            if (bytes > 0xFF) {
+                out[written++] = static_cast<char>(bytes >> 8);
+            }
+            out[written++] = static_cast<char>(bytes & 0xFF);
+            ++in;
+        }
+        if (in >= limit || units[in] < 0x80) {
+            continue;
+        }
+        // Surrogates: the converter pairs them or substitutes, one run at a
+        // time, cut at `limit` only between two characters.
+        std::size_t end = in + 1;
+        while (end < size && is_surrogate(units[end]) &&
+               (end < limit || is_surrogate_pair(units[end - 1], units[end]))) {
+            ++end;
+        }
+        UConverter* converter = converter_for(kSystemCodePage);
+        if (converter == nullptr) {
+            return std::nullopt;
+        }
+        ucnv_resetFromUnicode(converter);
+        const UChar* source = reinterpret_cast<const UChar*>(units.data() + in);
+        const UChar* const source_end = reinterpret_cast<const UChar*>(units.data() + end);
+        char* target = out + written;
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_fromUnicode(converter, &target, target + 2 * (end - in), &source, source_end, nullptr,
+                         true, &status);
+        if (U_FAILURE(status) || source != source_end) {
+            return std::nullopt;
+        }
+        written = static_cast<std::size_t>(target - out);
+        in = end;
+    }
+    return written;
+}
+
 // Number of whole UTF-16LE units in `bytes` before the first NUL unit.
 std::size_t units_before_nul(const ByteBuffer& bytes) {
     std::size_t offset = 0;
@@ -188,12 +459,41 @@ std::size_t units_before_nul(const ByteBuffer& bytes) {
     return offset / 2;
 }
 
+bool is_gbk(int code_page) {
+    return code_page == 0 || code_page == kSystemCodePage;
+}
+
+// GBK bytes (no zero byte, not empty) as UTF-16LE units and one NUL unit,
+// converted in one pass; empty when nothing converts.
+ByteBuffer gbk_to_utf16le(std::string_view bytes) {
+    ByteBuffer result;
+    result.reserve(2 * bytes.size() + 2);
+    char16_t piece[kChunk + 1];
+    for (std::size_t in = 0; in < bytes.size();) {
+        const std::optional<std::size_t> count =
+            decode_gbk(bytes, in, std::min(bytes.size(), in + kChunk), piece);
+        if (!count) {
+            return {};
+        }
+        append_little_endian(result, reinterpret_cast<const UChar*>(piece), *count);
+    }
+    if (result.empty()) {
+        return {};
+    }
+    result.push_back(0);
+    result.push_back(0);
+    return result;
+}
+
 // UTF-16LE units of `bytes` up to the first zero byte, then one NUL unit;
 // empty when nothing converts.
 ByteBuffer to_utf16(std::string_view bytes, int code_page) {
     bytes = bytes.substr(0, bytes.find('\0'));
     if (bytes.empty()) {
         return {};
+    }
+    if (is_gbk(code_page)) {
+        return gbk_to_utf16le(bytes);
     }
     UConverter* converter = converter_for(code_page);
     if (converter == nullptr) {
@@ -255,6 +555,10 @@ Text utf16_to_code_page(const ByteBuffer& bytes, int code_page, bool use_code_pa
     if (count == 0) {
         return {};
     }
+    if (is_gbk(code_page) && std::endian::native == std::endian::little) {
+        return utf16_units_to_gbk(
+            std::u16string_view(reinterpret_cast<const char16_t*>(bytes.data()), count));
+    }
     UConverter* converter = converter_for(code_page);
     if (converter == nullptr) {
         return {};
@@ -262,6 +566,35 @@ Text utf16_to_code_page(const ByteBuffer& bytes, int code_page, bool use_code_pa
     Text encoded = encode(converter, bytes.data(), count);
     encoded.resize(std::min(encoded.find('\0'), encoded.size()));
     return encoded;
+}
+
+std::u16string gbk_to_utf16_units(std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    std::u16string units(text.size(), u'\0');
+    units.resize(gbk_to_utf16_units(text, units.data()));
+    return units;
+}
+
+std::size_t gbk_to_utf16_units(std::string_view text, char16_t* out) {
+    text = text.substr(0, text.find('\0'));
+    std::size_t in = 0;
+    return decode_gbk(text, in, text.size(), out).value_or(0);
+}
+
+Text utf16_units_to_gbk(std::u16string_view units) {
+    units = units.substr(0, units.find(u'\0'));
+    Text text;
+    text.reserve(2 * units.size());
+    char piece[2 * (kChunk + 1)];
+    for (std::size_t in = 0; in < units.size();) {
+        const std::optional<std::size_t> count =
+            encode_gbk(units, in, std::min(units.size(), in + kChunk), piece);
+        if (!count) {
+            return {};
+        }
+        text.append(piece, *count);
+    }
+    return text;
 }
 
 std::optional<ByteBuffer> charset_to_utf16(const ByteBuffer& bytes, std::string_view label) {

@@ -7,8 +7,11 @@
 // reports an error: a failed conversion gives the empty result.
 #pragma once
 
+#include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/text.h"
 
@@ -36,6 +39,21 @@ ByteBuffer cut_utf16_at_nul(const ByteBuffer& bytes, bool keep_terminator);
 // of the UTF-16LE units up to the first NUL unit.
 Text utf16_to_code_page(const ByteBuffer& bytes, int code_page, bool use_code_page);
 
+// UTF-16 code units of GBK `text` up to its first zero byte, in the same
+// mapping as ansi_to_utf16; empty when nothing converts.
+//   gbk_to_utf16_units("\xD6\xD0x") == u"\u4E2Dx"
+std::u16string gbk_to_utf16_units(std::string_view text);
+
+// The same units written to `out`, which must have room for text.size()
+// units (a GBK byte never gives more than one); returns how many it wrote.
+// Units past that count may have been overwritten as scratch.
+std::size_t gbk_to_utf16_units(std::string_view text, char16_t* out);
+
+// GBK text of `units` up to the first NUL unit, in the same mapping as
+// utf16_to_ansi (characters GBK lacks become "?").
+//   utf16_units_to_gbk(u"\u4E2Dx") == "\xD6\xD0x"
+Text utf16_units_to_gbk(std::u16string_view units);
+
 // UTF-16LE units (no NUL unit added) of all of `bytes` decoded from the
 // charset that `label` names (a converter name or alias such as "utf-8",
 // "Big5", "windows-1252", compared without regard to case and punctuation),
@@ -43,5 +61,25 @@ Text utf16_to_code_page(const ByteBuffer& bytes, int code_page, bool use_code_pa
 // dropped. Nothing when the label names no charset the converter knows.
 //   charset_to_utf16({E4 B8 AD}, "utf-8") == ByteBuffer{2D 4E}
 std::optional<ByteBuffer> charset_to_utf16(const ByteBuffer& bytes, std::string_view label);
+
+// The converter (a name charset_to_utf16 takes) for the encoding that a web
+// charset label names, the labels resolved as browsers resolve them: the
+// web's table of encoding labels, matched without regard to ASCII case after
+// trimming ASCII blanks. Every GBK-family label (gb2312, gbk, chinese,
+// x-gbk, ...) and also euc-cn and x-euc-cn name code page 936; iso-8859-1,
+// latin1, us-ascii and the other windows-1252 labels name windows-1252;
+// euc-kr names the extended Korean code page. Empty for a label the table
+// does not hold, or whose encoding the converter cannot serve.
+//   charset_label_converter(" GB2312 ") == charset_label_converter("gbk")
+//   charset_label_converter("latin1") == "windows-1252"
+std::string_view charset_label_converter(std::string_view label);
+
+// Every label charset_label_converter knows, in lower case.
+std::vector<std::string_view> charset_labels();
+
+// As charset_to_utf16, with the charset named by a web label resolved by
+// charset_label_converter; nothing for a label it does not know.
+//   web_charset_to_utf16({93 41 94}, "ISO-8859-1") == ByteBuffer{1C 20 41 00 1D 20}
+std::optional<ByteBuffer> web_charset_to_utf16(const ByteBuffer& bytes, std::string_view label);
 
 }  // namespace notepics

@@ -21,7 +21,7 @@ Text declared_charset(std::string_view body_text, bool* searched) {
 }
 
 std::optional<Text> decode_to_gbk(const ByteBuffer& bytes, std::string_view label) {
-    std::optional<ByteBuffer> units = charset_to_utf16(bytes, label);
+    std::optional<ByteBuffer> units = web_charset_to_utf16(bytes, label);
     if (!units) {
         return std::nullopt;
     }

@@ -1,7 +1,9 @@
 // Writes data/script_regexp_matches.txt: the matches that the JavaScript
-// RegExp of node finds for the program's two patterns over generated
-// subjects, with the flags RegexObject uses by default (ignore case,
-// multi-line, global). regex_object_test checks RegexObject against it.
+// RegExp of node finds for the program's two patterns, and for a pattern
+// anchored at line starts, over generated subjects, with the flags
+// RegexObject uses by default (ignore case, multi-line, global), and what
+// a global replace with that last pattern gives. regex_object_test checks
+// RegexObject against it.
 //
 // Run once with `node tests/regex/generate_fixture.js` and commit the
 // output; the test itself needs no node.
@@ -12,6 +14,8 @@
 // File format, one record a line, fields separated by a tab:
 //   pattern <id> <pattern as UTF-16 units in hex>
 //   subject <pattern id> <subject as UTF-16 units in hex> <matches>
+//   replace <pattern id> <subject> <replacement> <result>, all three as
+//     UTF-16 units in hex
 // where <matches> lists "start-end" of each match in UTF-16 units,
 // followed by "/start-end" for each capture group ("/-" when the group took
 // no part), matches separated by ";" ("none" when there is none).
@@ -20,7 +24,9 @@
 const fs = require('fs');
 const path = require('path');
 
-const patterns = ['traceId":".*?"', '<meta.+?charset=[^\\w]?([-\\w]+)'];
+const patterns = ['traceId":".*?"', '<meta.+?charset=[^\\w]?([-\\w]+)', '^(\\w*)'];
+// Replacements for the global replace with the last pattern.
+const replacements = ['-', '[$1]', "<$&|$`|$'>", '$$1$2'];
 
 // Pieces that make matches likely, near-misses, case changes, line feeds,
 // quotes, CJK text and empty values.
@@ -36,6 +42,7 @@ const fragments = [
 const favoured = [
     ['traceId":"', 'TRACEID":"', '"', '\n'],
     ['<meta ', '<META', 'charset=', '"', "'", 'utf-8', '\n'],
+    ['\n', '\n\n', 'a', 'x1y2', ' '],
 ];
 
 // Deterministic pseudo-random numbers (mulberry32), so that the fixture is
@@ -100,6 +107,12 @@ patterns.forEach((pattern, id) => {
         }
         lines.push(`subject\t${id}\t${to_hex(subject)}\t${describe_matches(pattern, subject)}`);
     }
+});
+const line_start = patterns.length - 1;
+generate_subjects(random_generator(20261211), 100, favoured[line_start]).forEach((subject, n) => {
+    const replacement = replacements[n % replacements.length];
+    const result = subject.replace(new RegExp(patterns[line_start], 'gim'), replacement);
+    lines.push(`replace\t${line_start}\t${to_hex(subject)}\t${to_hex(replacement)}\t${to_hex(result)}`);
 });
 
 const output = path.join(__dirname, 'data', 'script_regexp_matches.txt');

@@ -113,6 +113,9 @@ TEST(RegexObjectDialect, BehavesLikeAScriptEngine) {
         {"single-line $ only at the very end", "a$", "a\n", false, false, true, {}},
         {"multi-line $ before a line feed", "a$", "a\na", false, true, true, {"a", "a"}},
         {"only a line feed ends a line", "a$", "a\r\n", false, true, true, {}},
+        {"multi-line ^ after a final line feed", "^", "a\n", false, true, true, {"", ""}},
+        {"multi-line ^ on empty lines", "^\\w*", "a\n\nb\n", false, true, true, {"a", "", "b", ""}},
+        {"single-line ^ only at the start", "^", "a\n", false, false, true, {""}},
         {"not global: first match only", "a", "aaa", false, true, false, {"a"}},
         {"empty matches step one unit", "x*", "ab", false, true, true, {"", "", ""}},
         {"empty match after a match", "a*", "baa", false, true, true, {"", "aa", ""}},
@@ -159,32 +162,42 @@ TEST(RegexObject, FreshObjectHasNothing) {
 
 TEST(RegexObject, IndexesOutsideMatchesAndGroupsGiveEmptyText) {
     RegexObject regex;
-    ASSERT_TRUE(regex.search("(a)|(b)", "ab"));
+    ASSERT_TRUE(regex.search("(a)|(b)", "xab"));
     ASSERT_EQ(regex.match_count(), 2);
     EXPECT_EQ(regex.submatch_count(), 2);
+    // The empty text is found at 1 wherever the search starts inside the
+    // subject, so the position of every empty result is 0.
     struct Index {
         int i;
         int j;
         Text text;
+        int position;
     };
     const Index indexes[] = {
-        {1, 1, "a"}, {1, 2, ""},  // group 2 took no part in match 1
-        {2, 1, ""},  {2, 2, "b"}, {0, 1, ""}, {3, 1, ""},
-        {-1, 1, ""}, {1, 0, ""},  {1, 3, ""}, {1, -1, ""},
+        {1, 1, "a", 1}, {1, 2, "", 0},  // group 2 took no part in match 1
+        {2, 1, "", 0},  {2, 2, "b", 2}, {0, 1, "", 0}, {3, 1, "", 0},
+        {-1, 1, "", 0}, {1, 0, "", 0},  {1, 3, "", 0}, {1, -1, "", 0},
     };
     for (const auto& index : indexes) {
         SCOPED_TRACE(testing::Message() << index.i << "," << index.j);
         int position = 99;
         EXPECT_EQ(regex.submatch_text(index.i, index.j, &position), index.text);
-        if (index.text.empty()) {
-            EXPECT_EQ(position, -2);
-        }
+        EXPECT_EQ(position, index.position);
     }
     for (const int i : {0, 3, -1, 1 << 30}) {
         int position = 99;
         EXPECT_EQ(regex.match_text(i, &position), "");
-        EXPECT_EQ(position, -2);
+        EXPECT_EQ(position, 0);
     }
+
+    // In an empty subject, and before any search, the empty text is not found.
+    ASSERT_TRUE(regex.search("(a)|(b)", ""));
+    int position = 99;
+    EXPECT_EQ(regex.match_text(1, &position), "");
+    EXPECT_EQ(position, -2);
+    RegexObject fresh;
+    EXPECT_EQ(fresh.submatch_text(1, 1, &position), "");
+    EXPECT_EQ(position, -2);
 }
 
 TEST(RegexObject, QuoteEscapeStandsForADoubleQuote) {
@@ -254,6 +267,25 @@ TEST(RegexObject, PositionSearchesFromTheUnitIndexTakenAsBytePosition) {
     EXPECT_EQ(regex.match_offset(3), -2);
 }
 
+TEST(RegexObject, PositionLooksInTheSubjectAsReadBackFromUtf16) {
+    // The lead byte 81 before "0" is invalid GBK: read back from UTF-16 the
+    // subject is "?00", where the first "0" stands at byte 2. A walk over the
+    // original bytes would take 81 30 as one character and find byte 3.
+    RegexObject regex;
+    ASSERT_TRUE(regex.search("0",
+                             "\x81"
+                             "00"));
+    ASSERT_EQ(regex.match_count(), 2);
+    std::vector<int> positions;
+    for (int i = 1; i <= 2; ++i) {
+        int position = -99;
+        EXPECT_EQ(regex.match_text(i, &position), "0");
+        positions.push_back(position);
+    }
+    EXPECT_EQ(positions, (std::vector<int>{1, 1}));
+    EXPECT_EQ(regex.match_offset(1), 1);
+}
+
 struct ReplaceCase {
     const char* name;
     std::string_view pattern;
@@ -277,6 +309,8 @@ TEST(RegexObject, ReplaceMatchesUsesScriptReplacementSyntax) {
         {"other escapes stay literal", "b", "abc", true, "$a\\1", "a$a\\1c"},
         {"no match", "z", "abc", true, "x", "abc"},
         {"empty matches", "x*", "ab", true, "-", "-a-b-"},
+        {"line starts, the last after a final line feed", "^", "a\nb\n", true, "-", "-a\n-b\n-"},
+        {"line start of an empty subject", "^", "", true, "-", "-"},
         // 中 replaced by 文.
         {"CJK", "\\u4E2D", "x\xD6\xD0y", true, "\xCE\xC4", "x\xCE\xC4y"},
     };
@@ -326,6 +360,12 @@ class ScriptRegExpFixture {
         std::vector<std::uint16_t> subject;
         std::string matches;
     };
+    struct ReplaceRecord {
+        int pattern_id;
+        std::vector<std::uint16_t> subject;
+        std::vector<std::uint16_t> replacement;
+        std::vector<std::uint16_t> result;
+    };
 
     explicit ScriptRegExpFixture(const std::string& file) {
         std::ifstream in(file);
@@ -344,6 +384,13 @@ class ScriptRegExpFixture {
                 Record record{std::stoi(id), units_from_hex(hex), {}};
                 std::getline(fields, record.matches, '\t');
                 records.push_back(std::move(record));
+            } else if (kind == "replace") {
+                std::string replacement;
+                std::string result;
+                std::getline(fields, replacement, '\t');
+                std::getline(fields, result, '\t');
+                replaces.push_back({std::stoi(id), units_from_hex(hex), units_from_hex(replacement),
+                                    units_from_hex(result)});
             }
         }
     }
@@ -358,6 +405,7 @@ class ScriptRegExpFixture {
 
     std::map<int, std::vector<std::uint16_t>> patterns;
     std::vector<Record> records;
+    std::vector<ReplaceRecord> replaces;
 };
 
 Text units_to_text(const std::vector<std::uint16_t>& units, std::size_t start, std::size_t end) {
@@ -400,14 +448,20 @@ std::string describe(const RegexObject& regex, const Text& subject) {
     return out.empty() ? "none" : out;
 }
 
+// The fixture's third pattern: "^" in multi-line mode, with a group.
+constexpr std::string_view kLineStartPattern = "^(\\w*)";
+
+Text whole_text(const std::vector<std::uint16_t>& units) {
+    return units_to_text(units, 0, units.size());
+}
+
 TEST(RegexObjectScriptRegExp, AgreesWithNodeOnGeneratedSubjects) {
     const ScriptRegExpFixture fixture(NOTEPICS_TEST_DATA_DIR "/script_regexp_matches.txt");
-    ASSERT_EQ(fixture.patterns.size(), 2u);
-    ASSERT_EQ(units_to_text(fixture.patterns.at(0), 0, fixture.patterns.at(0).size()),
-              kPicturePattern);
-    ASSERT_EQ(units_to_text(fixture.patterns.at(1), 0, fixture.patterns.at(1).size()),
-              kCharsetPattern);
-    ASSERT_GE(fixture.records.size(), 500u);
+    ASSERT_EQ(fixture.patterns.size(), 3u);
+    ASSERT_EQ(whole_text(fixture.patterns.at(0)), kPicturePattern);
+    ASSERT_EQ(whole_text(fixture.patterns.at(1)), kCharsetPattern);
+    ASSERT_EQ(whole_text(fixture.patterns.at(2)), kLineStartPattern);
+    ASSERT_GE(fixture.records.size(), 800u);
 
     int with_matches = 0;
     for (const auto& record : fixture.records) {
@@ -419,12 +473,27 @@ TEST(RegexObjectScriptRegExp, AgreesWithNodeOnGeneratedSubjects) {
         ASSERT_EQ(back.size(), record.subject.size() * 2);
 
         RegexObject regex;
-        ASSERT_TRUE(
-            regex.search(record.pattern_id == 0 ? kPicturePattern : kCharsetPattern, subject));
+        ASSERT_TRUE(regex.search(whole_text(fixture.patterns.at(record.pattern_id)), subject));
         EXPECT_EQ(describe(regex, subject), record.matches);
         with_matches += record.matches != "none";
     }
     EXPECT_GT(with_matches, 100);
+}
+
+TEST(RegexObjectScriptRegExp, ReplacesLikeNodeOnGeneratedSubjects) {
+    const ScriptRegExpFixture fixture(NOTEPICS_TEST_DATA_DIR "/script_regexp_matches.txt");
+    ASSERT_GE(fixture.replaces.size(), 100u);
+    int after_final_line_feed = 0;
+    for (const auto& record : fixture.replaces) {
+        const Text subject = whole_text(record.subject);
+        SCOPED_TRACE(testing::Message() << "subject \"" << subject << "\", replacement \""
+                                        << whole_text(record.replacement) << "\"");
+        RegexObject regex;
+        ASSERT_TRUE(regex.search(whole_text(fixture.patterns.at(record.pattern_id)), subject));
+        EXPECT_EQ(regex.replace_matches(whole_text(record.replacement)), whole_text(record.result));
+        after_final_line_feed += !subject.empty() && subject.back() == '\n';
+    }
+    EXPECT_GT(after_final_line_feed, 5);
 }
 
 }  // namespace

@@ -1,17 +1,22 @@
 #include "text/codepage.h"
 
 #include <gtest/gtest.h>
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 
 #include <climits>
 #include <cstdint>
 #include <fstream>
 #include <map>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "text/ascii_runs.h"
 
 namespace notepics {
 namespace {
@@ -492,6 +497,316 @@ TEST(CodePageGbk, WholeTableConvertsInOneCall) {
     }
     EXPECT_TRUE(ansi_to_utf16(text, true) == units);
     EXPECT_TRUE(utf16_to_ansi(units) == text);
+}
+
+// ---------------------------------------------------------------------------
+// The fast GBK paths against the converter alone, on arbitrary input.
+
+// GBK's converter set up as the conversions set theirs up: "?" for
+// characters it lacks, ignorable ones included.
+class PlainGbkConverter {
+  public:
+    PlainGbkConverter() {
+        UErrorCode status = U_ZERO_ERROR;
+        converter_ = ucnv_open("windows-936-2000", &status);
+        ucnv_setSubstChars(converter_, "?", 1, &status);
+        ucnv_setFromUCallBack(converter_, substitute, nullptr, nullptr, nullptr, &status);
+    }
+    ~PlainGbkConverter() { ucnv_close(converter_); }
+    PlainGbkConverter(const PlainGbkConverter&) = delete;
+    PlainGbkConverter& operator=(const PlainGbkConverter&) = delete;
+
+    std::u16string decode(std::string_view bytes) const {
+        std::u16string units(bytes.size() + 1, u'\0');
+        UErrorCode status = U_ZERO_ERROR;
+        const auto length =
+            ucnv_toUChars(converter_, units.data(), static_cast<int32_t>(units.size()),
+                          bytes.data(), static_cast<int32_t>(bytes.size()), &status);
+        units.resize(U_SUCCESS(status) ? static_cast<std::size_t>(length) : 0);
+        return units;
+    }
+
+    std::string encode(std::u16string_view units) const {
+        std::string bytes(2 * units.size() + 1, '\0');
+        UErrorCode status = U_ZERO_ERROR;
+        const auto length =
+            ucnv_fromUChars(converter_, bytes.data(), static_cast<int32_t>(bytes.size()),
+                            units.data(), static_cast<int32_t>(units.size()), &status);
+        bytes.resize(U_SUCCESS(status) ? static_cast<std::size_t>(length) : 0);
+        return bytes;
+    }
+
+  private:
+    static void substitute(const void*, UConverterFromUnicodeArgs* args, const UChar*, int32_t,
+                           UChar32, UConverterCallbackReason reason, UErrorCode* status) {
+        if (reason <= UCNV_IRREGULAR) {
+            *status = U_ZERO_ERROR;
+            ucnv_cbFromUWriteSub(args, 0, status);
+        }
+    }
+
+    UConverter* converter_ = nullptr;
+};
+
+ByteBuffer little_endian(std::u16string_view units) {
+    ByteBuffer bytes;
+    for (const char16_t unit : units) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return bytes;
+}
+
+// Texts of ASCII runs of every length around the vector widths, mixed with
+// valid codes, lead bytes before ASCII or at the end, 80 and FF, undefined
+// codes (A2 A0, FE FE) and user-defined ones (AA A1).
+Text arbitrary_gbk_bytes(std::mt19937& random) {
+    static constexpr std::string_view kPieces[] = {
+        "\xD6\xD0", "\xCE\xC4", "\x81\x40", "\xFE\x4F", "\xA1\xA1", "\xA3\xAC", "\x80",
+        "\xFF",     "\x81",     "\xFE",     "\xD6",     "\x7F",     "\xA2\xA0", "\xFE\xFE",
+        "\xAA\xA1", "\x81\x30", "\xD6\x7F", "\xD6\xFF", "\x81\x81", "\xA1\x40",
+    };
+    Text text;
+    const int pieces = static_cast<int>(random() % 24);
+    for (int p = 0; p < pieces; ++p) {
+        if (random() % 2 == 0) {
+            const std::size_t run = random() % 70;
+            for (std::size_t k = 0; k < run; ++k) {
+                text += static_cast<char>(0x20 + random() % 0x5F);
+            }
+        } else {
+            text += kPieces[random() % std::size(kPieces)];
+        }
+    }
+    return text;
+}
+
+TEST(CodePageGbk, AgreesWithTheConverterOnArbitraryBytes) {
+    const PlainGbkConverter plain;
+    std::mt19937 random(20261211);
+    for (int round = 0; round < 20000; ++round) {
+        // Pieces, or any bytes at all (but zero), mostly high ones.
+        Text text = arbitrary_gbk_bytes(random);
+        if (round % 2 == 1) {
+            text.assign(random() % 40, '\0');
+            for (char& byte : text) {
+                byte = static_cast<char>(random() % 4 == 0 ? 1 + random() % 0x7F
+                                                           : 0x80 + random() % 0x80);
+            }
+        }
+        const std::u16string expected = plain.decode(text);
+        SCOPED_TRACE(to_hex(text));
+        ASSERT_EQ(gbk_to_utf16_units(text), expected);
+        ASSERT_TRUE(ansi_to_utf16(text, true) == little_endian(expected));
+        ASSERT_EQ(utf16_units_to_gbk(expected), plain.encode(expected));
+    }
+}
+
+TEST(CodePageGbk, EncodesEveryUnitLikeTheConverter) {
+    const PlainGbkConverter plain;
+    std::u16string all;
+    for (char32_t unit = 1; unit <= 0xFFFF; ++unit) {
+        all += static_cast<char16_t>(unit);
+    }
+    // Whole, and one unit at a time (surrogates alone, so unpaired).
+    EXPECT_EQ(utf16_units_to_gbk(all), plain.encode(all));
+    std::vector<std::string> mismatches;
+    for (const char16_t unit : all) {
+        const std::u16string_view one(&unit, 1);
+        if (utf16_units_to_gbk(one) != plain.encode(one)) {
+            mismatches.push_back(to_hex(utf16_to_ansi(little_endian(one))));
+        }
+    }
+    EXPECT_TRUE(mismatches.empty()) << mismatches.size() << " units differ";
+    // Surrogate pairs and unpaired surrogates between other characters.
+    const std::u16string mixed = u"a\xD83D\xDE00\x4E2D\xD83Dx\xDE00\xDE00\xD800\xD83D\xDE00";
+    EXPECT_EQ(utf16_units_to_gbk(mixed), plain.encode(mixed));
+    EXPECT_TRUE(utf16_to_ansi(little_endian(mixed)) == plain.encode(mixed));
+}
+
+TEST(CodePageGbk, LongTextsAgreeWithTheConverterAcrossEveryPieceBoundary) {
+    // Conversions work through pieces of some thousands of bytes or units:
+    // two-byte codes, invalid bytes and runs of surrogates (paired, and
+    // unpaired high ones) must come out whole wherever a piece ends.
+    const PlainGbkConverter plain;
+    for (const std::string_view prefix : {"", "a", "ab", "\x81"}) {
+        Text text(prefix);
+        std::u16string units;
+        for (int i = 0; i < 30000; ++i) {
+            text += i % 7 == 0 ? "\xD6\xD0" : i % 11 == 0 ? "\x81\x30" : "\xFF\xCE\xC4";
+        }
+        for (const std::u16string_view run : {u"\xD83D\xDE00", u"\xD83D", u"\xDE00"}) {
+            for (std::size_t n = units.size(); units.size() < n + 40001;) {
+                units += run;
+            }
+        }
+        units.insert(0, std::u16string(prefix.size(), u'x'));
+        SCOPED_TRACE(testing::PrintToString(std::string(prefix)));
+        EXPECT_TRUE(gbk_to_utf16_units(text) == plain.decode(text));
+        EXPECT_TRUE(ansi_to_utf16(text, true) == little_endian(plain.decode(text)));
+        EXPECT_TRUE(utf16_units_to_gbk(units) == plain.encode(units));
+    }
+}
+
+TEST(CodePageGbk, StopsAtTheFirstZero) {
+    EXPECT_EQ(gbk_to_utf16_units("a\xD6\xD0"sv
+                                 "\0b"sv),
+              u"a\x4E2D");
+    EXPECT_EQ(gbk_to_utf16_units(""), u"");
+    EXPECT_EQ(utf16_units_to_gbk(u"a\x4E2D\0b"sv), "a\xD6\xD0");
+    EXPECT_EQ(utf16_units_to_gbk(u""), "");
+}
+
+// Every instruction set the processor has copies the same runs.
+TEST(AsciiRuns, EveryInstructionSetCopiesTheSameRun) {
+    std::mt19937 random(7);
+    for (const AsciiVectors vectors :
+         {AsciiVectors::portable, AsciiVectors::sse2, AsciiVectors::avx2}) {
+        if (!ascii_vectors_available(vectors)) {
+            continue;
+        }
+        SCOPED_TRACE(static_cast<int>(vectors));
+        for (std::size_t length = 0; length <= 100; ++length) {
+            for (std::size_t stop = 0; stop <= length; ++stop) {
+                std::string bytes(length, 'a');
+                std::u16string units(length, u'a');
+                for (std::size_t k = 0; k < length; ++k) {
+                    bytes[k] = static_cast<char>(random() % 0x80);
+                    units[k] = static_cast<char16_t>(bytes[k]);
+                }
+                if (stop < length) {
+                    bytes[stop] = static_cast<char>(0x80 + random() % 0x80);
+                    units[stop] = stop % 2 == 0 ? u'\x80' : u'\xFF00';
+                }
+                std::u16string wide(length, u'\0');
+                ASSERT_EQ(widen_ascii(bytes.data(), length, wide.data(), vectors), stop);
+                EXPECT_EQ(wide.substr(0, stop), units.substr(0, stop));
+                std::string narrow(length, '\0');
+                ASSERT_EQ(narrow_ascii(units.data(), length, narrow.data(), vectors), stop);
+                EXPECT_EQ(narrow.substr(0, stop), bytes.substr(0, stop));
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Charset labels as the web reads them.
+
+struct LabelCase {
+    std::string_view label;
+    std::string_view converter;  // empty: the label names nothing
+};
+
+TEST(CharsetLabels, ResolveAsTheWebResolvesThem) {
+    constexpr std::string_view kGbk = "windows-936-2000";
+    const LabelCase cases[] = {
+        // The GBK family, EUC-CN included, in any case and with blanks.
+        {"gbk", kGbk},
+        {"GBK", kGbk},
+        {"gb2312", kGbk},
+        {"GB2312", kGbk},
+        {" \t\r\nGb2312\f ", kGbk},
+        {"chinese", kGbk},
+        {"csgb2312", kGbk},
+        {"csiso58gb231280", kGbk},
+        {"gb_2312", kGbk},
+        {"GB_2312-80", kGbk},
+        {"iso-ir-58", kGbk},
+        {"x-gbk", kGbk},
+        {"EUC-CN", kGbk},
+        {"x-euc-cn", kGbk},
+        {"gb18030", "gb18030"},
+        // Latin-1 and ASCII are read as windows-1252.
+        {"iso-8859-1", "windows-1252"},
+        {"ISO_8859-1:1987", "windows-1252"},
+        {"latin1", "windows-1252"},
+        {"us-ascii", "windows-1252"},
+        {"ascii", "windows-1252"},
+        {"l1", "windows-1252"},
+        {"cp819", "windows-1252"},
+        {"iso-8859-9", "windows-1254"},
+        {"tis-620", "windows-874"},
+        {"iso-8859-11", "windows-874"},
+        {"utf8", "UTF-8"},
+        {"unicode-1-1-utf-8", "UTF-8"},
+        {"euc-kr", "windows-949-2000"},
+        {"ks_c_5601-1987", "windows-949-2000"},
+        {"big5", "Big5-HKSCS"},
+        {"x-x-big5", "Big5-HKSCS"},
+        {"sjis", "Shift_JIS"},
+        {"windows-31j", "Shift_JIS"},
+        {"euc-jp", "EUC-JP"},
+        {"iso-2022-jp", "ISO-2022-JP"},
+        {"iso-8859-8-i", "ISO-8859-8"},
+        {"logical", "ISO-8859-8"},
+        {"koi8_r", "KOI8-R"},
+        {"x-mac-ukrainian", "x-mac-cyrillic"},
+        {"utf-16", "UTF-16LE"},
+        {"unicodefffe", "UTF-16BE"},
+        // Not in the table, or nothing the converter serves.
+        {"", ""},
+        {"   ", ""},
+        {"x-no-such-charset", ""},
+        {"gb 2312", ""},
+        {"utf-8;", ""},
+        {"\vutf-8", ""},  // a vertical tab is no blank here
+        {"cp936", ""},
+        {"windows-936", ""},
+        {"iso-8859-16", ""},
+        {"x-user-defined", ""},
+        {"replacement", ""},
+        {"hz-gb-2312", ""},
+        {"iso-2022-kr", ""},
+    };
+    for (const LabelCase& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.label)));
+        EXPECT_EQ(charset_label_converter(c.label), c.converter);
+        EXPECT_EQ(web_charset_to_utf16(from_hex("41 42"), c.label).has_value(),
+                  !c.converter.empty());
+    }
+}
+
+TEST(CharsetLabels, EveryLabelIsKnownOnceAndOpensItsConverter) {
+    const std::vector<std::string_view> labels = charset_labels();
+    EXPECT_GT(labels.size(), 200u);
+    std::map<std::string, int> seen;
+    for (const std::string_view label : labels) {
+        SCOPED_TRACE(std::string(label));
+        EXPECT_EQ(++seen[std::string(label)], 1);
+        std::string upper(label);
+        for (char& c : upper) {
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        }
+        EXPECT_EQ(charset_label_converter(upper), charset_label_converter(label));
+        EXPECT_TRUE(charset_to_utf16(from_hex("41 42"), charset_label_converter(label)));
+    }
+}
+
+struct WebDecodeCase {
+    const char* name;
+    std::string_view label;
+    std::string_view bytes;
+    std::u16string_view units;
+};
+
+TEST(CharsetLabels, DecodeAsTheWebDecodes) {
+    const WebDecodeCase cases[] = {
+        // 丂 說 镕 喆 堃 玥 are in GBK but not in GB2312 proper.
+        {"GB2312 read as GBK", "GB2312", "\x81\x40\xD5\x66\xE9\x46\x86\xB4\x88\xD2\xAB\x68",
+         u"\x4E02\x8AAA\x9555\x5586\x5803\x73A5"},
+        {"EUC-CN read as GBK", "euc-cn", "\x81\x40\xD6\xD0", u"\x4E02\x4E2D"},
+        {"Latin-1 read as windows-1252", "iso-8859-1", "\x93q\x94\xE9", u"\x201Cq\x201D\xE9"},
+        {"US-ASCII read as windows-1252", "US-ASCII", "\x80", u"\x20AC"},
+        // 똠 exists only in the extended Korean code page.
+        {"EUC-KR read as the extended code page", "euc-kr", "\x8C\x63", u"\xB620"},
+    };
+    for (const WebDecodeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<ByteBuffer> units =
+            web_charset_to_utf16(ByteBuffer(c.bytes.begin(), c.bytes.end()), c.label);
+        ASSERT_TRUE(units);
+        EXPECT_EQ(to_hex(*units), to_hex(little_endian(c.units)));
+    }
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text_reference.h"
+
 namespace notepics {
 namespace {
 
@@ -555,119 +557,6 @@ TEST(TextArrayAccess, CountsFromOne) {
 // ---------------------------------------------------------------------------
 // Differential check of the fast search against a plain character walk.
 
-bool naive_match_at(std::string_view text, std::size_t at, std::string_view needle,
-                    bool ignore_case) {
-    if (at + needle.size() > text.size()) {
-        return false;
-    }
-    for (std::size_t k = 0; k < needle.size(); ++k) {
-        auto x = static_cast<unsigned char>(text[at + k]);
-        auto y = static_cast<unsigned char>(needle[k]);
-        if (ignore_case) {
-            if (x >= 'A' && x <= 'Z')
-                x = static_cast<unsigned char>(x + 32);
-            if (y >= 'A' && y <= 'Z')
-                y = static_cast<unsigned char>(y + 32);
-        }
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::size_t naive_width(std::string_view text, std::size_t i) {
-    return static_cast<unsigned char>(text[i]) >= 0x80 ? 2 : 1;
-}
-
-std::size_t first_index(int start) {
-    return start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
-}
-
-int naive_find(std::string_view text, std::string_view needle, int start, bool ignore_case) {
-    const std::size_t from = first_index(start);
-    if (from >= text.size()) {
-        return -1;
-    }
-    if (needle.empty()) {
-        return 1;
-    }
-    for (std::size_t i = from; i < text.size(); i += naive_width(text, i)) {
-        if (naive_match_at(text, i, needle, ignore_case)) {
-            return static_cast<int>(i) + 1;
-        }
-    }
-    return -1;
-}
-
-int naive_find_last(std::string_view text, std::string_view needle, int start, bool ignore_case) {
-    if (start <= 1) {
-        return -1;
-    }
-    const std::string_view stretch = text.substr(0, static_cast<std::size_t>(start) - 1);
-    if (stretch.empty()) {
-        return -1;
-    }
-    if (needle.empty()) {
-        return 1;
-    }
-    int last = -1;
-    for (std::size_t i = 0; i < stretch.size(); i += naive_width(stretch, i)) {
-        if (naive_match_at(stretch, i, needle, ignore_case)) {
-            last = static_cast<int>(i) + 1;
-        }
-    }
-    return last;
-}
-
-Text naive_replace(std::string_view text, std::string_view old_text, std::string_view new_text,
-                   int start, int count, bool case_sensitive) {
-    const std::size_t from = first_index(start);
-    if (text.empty() || old_text.empty() || from >= text.size() || count == 0) {
-        return Text(text);
-    }
-    Text out(text.substr(0, from));
-    long long replaced = 0;
-    std::size_t i = from;
-    while (i < text.size()) {
-        if ((count < 0 || replaced < count) && naive_match_at(text, i, old_text, !case_sensitive)) {
-            out.append(new_text);
-            i += old_text.size();
-            ++replaced;
-        } else {
-            const std::size_t width = std::min(naive_width(text, i), text.size() - i);
-            out.append(text.substr(i, width));
-            i += width;
-        }
-    }
-    return out;
-}
-
-TextArray naive_split(std::string_view text, std::string_view separator) {
-    TextArray pieces;
-    if (text.empty()) {
-        return pieces;
-    }
-    if (separator.empty()) {
-        return {Text(text)};
-    }
-    std::size_t piece_start = 0;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (naive_match_at(text, i, separator, false)) {
-            pieces.emplace_back(text.substr(piece_start, i - piece_start));
-            i += separator.size();
-            piece_start = i;
-        } else {
-            i += naive_width(text, i);
-        }
-    }
-    if (piece_start < text.size()) {
-        pieces.emplace_back(text.substr(piece_start));
-    }
-    return pieces;
-}
-
 // Pseudo-random GBK-like texts over a small alphabet, so that needles recur
 // often, at both parities, in both cases and after runs of high bytes.
 class GbkishGenerator {
@@ -745,15 +634,15 @@ TEST(TextSearchDifferential, MatchesAPlainCharacterWalk) {
                      << ignore_case);
 
         ASSERT_EQ(text_find(text, needle, start, ignore_case),
-                  naive_find(text, needle, start, ignore_case));
+                  reference::find(text, needle, start, ignore_case));
         ASSERT_EQ(text_find_last(text, needle, start, ignore_case),
-                  naive_find_last(text, needle, start, ignore_case));
+                  reference::find_last(text, needle, start, ignore_case));
         ASSERT_EQ(text_find_last(text, needle, INT_MAX, ignore_case),
-                  naive_find_last(text, needle, INT_MAX, ignore_case));
+                  reference::find_last(text, needle, INT_MAX, ignore_case));
         ASSERT_EQ(text_replace(text, needle, new_text, start, count, !ignore_case),
-                  naive_replace(text, needle, new_text, start, count, !ignore_case))
+                  reference::replace(text, needle, new_text, start, count, !ignore_case))
             << "new " << testing::PrintToString(new_text) << " count " << count;
-        ASSERT_EQ(text_split(text, needle), naive_split(text, needle));
+        ASSERT_EQ(text_split(text, needle), reference::split(text, needle));
     }
 }
 
@@ -796,20 +685,20 @@ TEST(TextSearchDifferential, RepetitiveTextsMatchAPlainCharacterWalk) {
         const int middle = static_cast<int>(c.text.size() / 2);
         for (const int start : {1, 2, middle, middle + 1}) {
             EXPECT_EQ(text_find(c.text, c.needle, start, c.ignore_case),
-                      naive_find(c.text, c.needle, start, c.ignore_case))
+                      reference::find(c.text, c.needle, start, c.ignore_case))
                 << "start " << start;
         }
         for (const int start : {INT_MAX, middle}) {
             EXPECT_EQ(text_find_last(c.text, c.needle, start, c.ignore_case),
-                      naive_find_last(c.text, c.needle, start, c.ignore_case))
+                      reference::find_last(c.text, c.needle, start, c.ignore_case))
                 << "start " << start;
         }
         EXPECT_EQ(text_replace(c.text, c.needle, "|", 1, -1, !c.ignore_case),
-                  naive_replace(c.text, c.needle, "|", 1, -1, !c.ignore_case));
+                  reference::replace(c.text, c.needle, "|", 1, -1, !c.ignore_case));
         EXPECT_EQ(text_replace(c.text, c.needle, "|", 2, 3, !c.ignore_case),
-                  naive_replace(c.text, c.needle, "|", 2, 3, !c.ignore_case));
+                  reference::replace(c.text, c.needle, "|", 2, 3, !c.ignore_case));
         if (!c.ignore_case) {
-            EXPECT_EQ(text_split(c.text, c.needle), naive_split(c.text, c.needle));
+            EXPECT_EQ(text_split(c.text, c.needle), reference::split(c.text, c.needle));
         }
     }
 }

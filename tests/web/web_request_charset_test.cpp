@@ -15,6 +15,11 @@ namespace {
 constexpr std::string_view kUtf8 = "\xE4\xB8\xAD\xE6\x96\x87";
 constexpr std::string_view kGbk = "\xD6\xD0\xCE\xC4";
 constexpr std::string_view kBig5 = "\xA4\xA4\xA4\xE5";
+// 丂 說 镕 喆 堃 玥: in GBK, but not in GB2312 proper.
+constexpr std::string_view kGbkOnly = "\x81\x40\xD5\x66\xE9\x46\x86\xB4\x88\xD2\xAB\x68";
+// “quoted” in windows-1252 and in GBK.
+constexpr std::string_view kCurlyWindows1252 = "\x93quoted\x94";
+constexpr std::string_view kCurlyGbk = "\xA1\xB0quoted\xA1\xB1";
 
 std::string cat(std::initializer_list<std::string_view> parts) {
     std::string out;
@@ -80,6 +85,15 @@ TEST(ConvertDeclaredCharset, DecodesTheWholeBodyFromTheDeclaredCharset) {
         {"gbk stays", cat({"<meta charset=gbk>", kGbk, "\x81"}),
          cat({"<meta charset=gbk>", kGbk, "\x81"})},
         {"gb2312 stays", "<meta charset=gb2312>\x81", "<meta charset=gb2312>\x81"},
+        {"GB2312 in capitals read as GBK", cat({"<meta charset=\"GB2312\">", kGbkOnly}),
+         cat({"<meta charset=\"GB2312\">", kGbkOnly})},
+        {"x-euc-cn read as GBK", cat({"<meta charset=x-euc-cn>", kGbkOnly, "\x81"}),
+         cat({"<meta charset=x-euc-cn>", kGbkOnly, "?"})},
+        {"iso-8859-1 read as windows-1252", cat({"<meta charset=iso-8859-1>", kCurlyWindows1252}),
+         cat({"<meta charset=iso-8859-1>", kCurlyGbk})},
+        // 똠 (GBK lacks Hangul) exists only in the extended Korean code page.
+        {"euc-kr read as the extended Korean code page", "<meta charset=euc-kr>\x8C\x63!",
+         "<meta charset=euc-kr>?!"},
         // A lead byte without its second byte is kept as it is, or becomes
         // "?" when the body is decoded.
         {"GBK in capitals is decoded again", cat({"<meta charset=GBK>", kGbk, "\x81"}),
@@ -113,7 +127,11 @@ TEST(DecodeToGbk, KnowsLabelsWithoutRegardToCase) {
     EXPECT_EQ(decode_to_gbk(bytes_of(kBig5), "BIG5"), Text(kGbk));
     // é is in GBK as A8 A6.
     EXPECT_EQ(decode_to_gbk(bytes_of("caf\xE9"), "iso-8859-1"), "caf\xA8\xA6");
+    EXPECT_EQ(decode_to_gbk(bytes_of(kGbkOnly), " Gb2312 "), Text(kGbkOnly));
+    EXPECT_EQ(decode_to_gbk(bytes_of(kCurlyWindows1252), "LATIN1"), Text(kCurlyGbk));
     EXPECT_EQ(decode_to_gbk(bytes_of("x"), "x-no-such-charset"), std::nullopt);
+    // Converter names the web's table does not hold name nothing.
+    EXPECT_EQ(decode_to_gbk(bytes_of("x"), "ibm-1383"), std::nullopt);
     EXPECT_EQ(decode_to_gbk(bytes_of("x"), ""), std::nullopt);
 }
 
@@ -135,6 +153,35 @@ TEST(WebRequestCharset, ReturnsGbkAndKeepsTheUndecodedBytes) {
 
     WebRequestParams header{.url = server.http_url("/header-only")};
     EXPECT_EQ(web_request(header), header_only);
+}
+
+TEST(WebRequestCharset, ReadsLabelsAsTheWebReadsThem) {
+    using notepics::testing::LoopbackRoute;
+    using notepics::testing::LoopbackServer;
+    const std::string gb2312_page =
+        cat({"<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+             "charset=GB2312\"></head><p>",
+             kGbkOnly, "</p>"});
+    const std::string latin1_page =
+        cat({"<meta charset=\"ISO-8859-1\"><p>", kCurlyWindows1252, "</p>"});
+    const std::string unknown_page = cat({"<meta charset=x-no-such-set><p>", kGbk, "\x81</p>"});
+    LoopbackServer server({
+        LoopbackRoute::reply("/gb2312", "200 OK", {"Content-Type: text/html"}, gb2312_page),
+        LoopbackRoute::reply("/latin1", "200 OK", {"Content-Type: text/html"}, latin1_page),
+        LoopbackRoute::reply("/unknown", "200 OK", {"Content-Type: text/html"}, unknown_page),
+    });
+    ASSERT_TRUE(server.running()) << server.error();
+
+    WebRequestParams gb2312{.url = server.http_url("/gb2312")};
+    EXPECT_EQ(web_request(gb2312), gb2312_page);
+    EXPECT_EQ(gb2312.response_bytes, bytes_of(gb2312_page));
+
+    WebRequestParams latin1{.url = server.http_url("/latin1")};
+    EXPECT_EQ(web_request(latin1), cat({"<meta charset=\"ISO-8859-1\"><p>", kCurlyGbk, "</p>"}));
+    EXPECT_EQ(latin1.response_bytes, bytes_of(latin1_page));
+
+    WebRequestParams unknown{.url = server.http_url("/unknown")};
+    EXPECT_EQ(web_request(unknown), unknown_page);
 }
 
 }  // namespace
