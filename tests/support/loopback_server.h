@@ -77,6 +77,10 @@ class LoopbackServer {
     std::string error_;
 };
 
+// A port on 127.0.0.1 that was free a moment ago: nobody listens there
+// unless someone took it since.
+int free_port();
+
 // The request head (up to and including the empty line) and the body.
 std::string request_head(const std::string& raw);
 std::string request_body(const std::string& raw);

@@ -67,18 +67,6 @@ bool found_program(const std::string& path) {
 
 }  // namespace
 
-int free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 ScratchProcess::ScratchProcess() {
     std::string pattern = (fs::temp_directory_path() / "notepics-server-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {

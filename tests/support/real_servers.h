@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "loopback_server.h"
+
 namespace notepics::testing {
 
 // A child process with a scratch folder; the base of both servers.
@@ -46,9 +48,6 @@ class ScratchProcess {
     std::string folder_;
     std::string error_;
 };
-
-// A port on 127.0.0.1 that was free a moment ago.
-int free_port();
 
 // nginx with two plain listeners (two origins) and one TLS listener with a
 // self-signed certificate, all serving the same locations. Each request is

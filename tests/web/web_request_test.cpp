@@ -5,8 +5,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -20,6 +18,7 @@
 namespace notepics {
 namespace {
 
+using notepics::testing::free_port;
 using notepics::testing::LoopbackOptions;
 using notepics::testing::LoopbackRoute;
 using notepics::testing::LoopbackServer;
@@ -55,18 +54,6 @@ std::string redirect(std::string_view status, std::string_view location,
     return "HTTP/1.1 " + std::string(status) + "\r\nLocation: " + std::string(location) +
            "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
            std::string(body);
-}
-
-int closed_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 std::vector<LoopbackRoute> routes() {
@@ -131,7 +118,7 @@ std::vector<LoopbackRoute> routes() {
         LoopbackRoute::reply("/origins/4", "200 OK", {}, "back"),
         LoopbackRoute::raw(
             "/to-closed",
-            redirect("302 Found", "http://127.0.0.1:" + std::to_string(closed_port()) + "/")),
+            redirect("302 Found", "http://127.0.0.1:" + std::to_string(free_port()) + "/")),
         LoopbackRoute::raw("/to-tls-on-plain",
                            redirect("302 Found", "https://127.0.0.1:{http_port}/plain")),
         LoopbackRoute::raw("/to-hang", redirect("302 Found", "/hang")),
@@ -721,7 +708,7 @@ struct FailureCase {
 
 TEST_F(WebRequestLoopback, ReportsWhereTheExchangeStopped) {
     const FailureCase cases[] = {
-        {"nobody listening", "http://127.0.0.1:" + std::to_string(closed_port()) + "/", 0,
+        {"nobody listening", "http://127.0.0.1:" + std::to_string(free_port()) + "/", 0,
          kSendFailed},
         {"TLS handshake with a plain server", "https://" + host() + "/plain", 1, kSendFailed},
         {"closed without a word", server().http_url("/silent"), 0, kNoResponse},
