@@ -56,28 +56,20 @@ void set_megabytes_per_second(benchmark::State& state, std::size_t bytes) {
                                               benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void BM_AnsiToUtf16(benchmark::State& state) {
-    const Text& text = gbk_text();
+// Each conversion over each text: `text` is gbk_text or hanzi_text.
+void BM_AnsiToUtf16(benchmark::State& state, const Text& (*text_of)()) {
+    const Text& text = text_of();
     for (auto _ : state) {
         ByteBuffer units = ansi_to_utf16(text);
         benchmark::DoNotOptimize(units.data());
     }
     set_megabytes_per_second(state, text.size());
 }
-BENCHMARK(BM_AnsiToUtf16)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_AnsiToUtf16, mixed, &gbk_text)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_AnsiToUtf16, hanzi_only, &hanzi_text)->Unit(benchmark::kMillisecond);
 
-void BM_AnsiToUtf16HanziOnly(benchmark::State& state) {
-    const Text& text = hanzi_text();
-    for (auto _ : state) {
-        ByteBuffer units = ansi_to_utf16(text);
-        benchmark::DoNotOptimize(units.data());
-    }
-    set_megabytes_per_second(state, text.size());
-}
-BENCHMARK(BM_AnsiToUtf16HanziOnly)->Unit(benchmark::kMillisecond);
-
-void BM_Utf16ToAnsi(benchmark::State& state) {
-    const Text& text = gbk_text();
+void BM_Utf16ToAnsi(benchmark::State& state, const Text& (*text_of)()) {
+    const Text& text = text_of();
     const ByteBuffer units = ansi_to_utf16(text);
     if (utf16_to_ansi(units) != text) {
         state.SkipWithError("the text does not convert back to itself");
@@ -89,22 +81,8 @@ void BM_Utf16ToAnsi(benchmark::State& state) {
     }
     set_megabytes_per_second(state, text.size());
 }
-BENCHMARK(BM_Utf16ToAnsi)->Unit(benchmark::kMillisecond);
-
-void BM_Utf16ToAnsiHanziOnly(benchmark::State& state) {
-    const Text& text = hanzi_text();
-    const ByteBuffer units = ansi_to_utf16(text);
-    if (utf16_to_ansi(units) != text) {
-        state.SkipWithError("the text does not convert back to itself");
-        return;
-    }
-    for (auto _ : state) {
-        Text back = utf16_to_ansi(units);
-        benchmark::DoNotOptimize(back.data());
-    }
-    set_megabytes_per_second(state, text.size());
-}
-BENCHMARK(BM_Utf16ToAnsiHanziOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Utf16ToAnsi, mixed, &gbk_text)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Utf16ToAnsi, hanzi_only, &hanzi_text)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace notepics
