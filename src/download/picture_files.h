@@ -15,7 +15,8 @@
 namespace notepics {
 
 // The folder that holds the running program's file, as an absolute path
-// (from /proc/self/exe); the empty path when it cannot be read.
+// (from /proc/self/exe on Linux, GetModuleFileNameW on Windows); the empty
+// path when it cannot be read.
 std::filesystem::path run_directory();
 
 // `folder`/<identifier>.jpg, the identifier's GBK bytes turned into the

@@ -1,11 +1,14 @@
 #include "text/text_search.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "text/byte_search.h"
 
 namespace notepics::detail {
 
@@ -55,7 +58,7 @@ std::size_t caseless_candidate(std::string_view text, std::string_view needle, s
                                           _mm_cmpeq_epi8(_mm_or_si128(tail, last_or), last_eq));
         const int mask = _mm_movemask_epi8(hit);
         if (mask != 0) {
-            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
         }
         i += 16;
     }
@@ -78,10 +81,8 @@ std::size_t AlignedSearch::next_candidate(std::size_t from) const {
     if (ignore_case_) {
         return caseless_candidate(text_, needle_, from);
     }
-    const void* hit =
-        memmem(text_.data() + from, text_.size() - from, needle_.data(), needle_.size());
-    return hit == nullptr ? npos
-                          : static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+    const std::size_t hit = find_bytes(text_.substr(from), needle_);
+    return hit == std::string_view::npos ? npos : from + hit;
 }
 
 bool AlignedSearch::matches_at(std::size_t candidate) const {

@@ -1,15 +1,5 @@
 #include "loopback_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -18,12 +8,11 @@
 #include <iterator>
 #include <sstream>
 
-extern char** environ;
-
 namespace notepics::testing {
-namespace {
 
 namespace fs = std::filesystem;
+
+namespace {
 
 std::string base64(std::string_view bytes) {
     static constexpr char kDigits[] =
@@ -73,7 +62,7 @@ int json_port(const std::string& line, std::string_view name) {
 }
 
 std::string server_script() {
-    return (fs::path(__FILE__).parent_path() / "loopback_http_server.py").string();
+    return (fs::path(__FILE__).parent_path() / "loopback_http_server.py").generic_string();
 }
 
 }  // namespace
@@ -97,12 +86,11 @@ LoopbackRoute LoopbackRoute::reply(std::string target, std::string_view status,
 }
 
 LoopbackServer::LoopbackServer(const std::vector<LoopbackRoute>& routes, LoopbackOptions options) {
-    std::string pattern = (fs::temp_directory_path() / "notepics-loopback-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
+    directory_ = make_scratch_directory();
+    if (directory_.empty()) {
         error_ = "cannot create a temporary directory";
         return;
     }
-    directory_ = pattern;
     const fs::path records = fs::path(directory_) / "requests";
     fs::create_directory(records);
 
@@ -117,9 +105,10 @@ LoopbackServer::LoopbackServer(const std::vector<LoopbackRoute>& routes, Loopbac
         out << "\n}\n";
     }
 
+    // Paths as the server, a program of the host system, names them.
     std::vector<std::string> args = {
-        "python3",      server_script(),  "--routes",   routes_file.string(),
-        "--record-dir", records.string(), "--work-dir", directory_};
+        server_script(),      "--routes",   server_path(routes_file), "--record-dir",
+        server_path(records), "--work-dir", server_path(directory_)};
     if (options.https) {
         args.push_back("--https");
     }
@@ -134,57 +123,12 @@ LoopbackServer::LoopbackServer(const std::vector<LoopbackRoute>& routes, Loopbac
             args.push_back(std::to_string(options.proxy_port));
         }
     }
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
 
-    // The child reads the ports line out through one pipe and waits for the
-    // end of the other: closing it, or this process ending, stops the child.
-    int out_pipe[2];
-    int in_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0) {
-        error_ = "cannot create a pipe";
+    // The first line of the server's output names the ports.
+    const std::string line = start(args);
+    if (!error_.empty()) {
         return;
     }
-    if (pipe2(in_pipe, O_CLOEXEC) != 0) {
-        close(out_pipe[0]);
-        close(out_pipe[1]);
-        error_ = "cannot create a pipe";
-        return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, in_pipe[0], STDIN_FILENO);
-    const int spawned = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out_pipe[1]);
-    close(in_pipe[0]);
-    stdin_fd_ = in_pipe[1];
-    if (spawned != 0) {
-        pid_ = -1;
-        close(out_pipe[0]);
-        error_ = "cannot start python3";
-        return;
-    }
-
-    // The first line of the child's output names the ports.
-    std::string line;
-    pollfd poll_fd{out_pipe[0], POLLIN, 0};
-    while (line.find('\n') == std::string::npos) {
-        if (poll(&poll_fd, 1, 30000) <= 0) {
-            break;
-        }
-        char buffer[256];
-        const ssize_t got = read(out_pipe[0], buffer, sizeof buffer);
-        if (got <= 0) {
-            break;
-        }
-        line.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(out_pipe[0]);
     http_port_ = json_port(line, "http");
     https_port_ = json_port(line, "https");
     proxy_port_ = json_port(line, "proxy");
@@ -199,20 +143,6 @@ LoopbackServer::~LoopbackServer() {
     if (!directory_.empty()) {
         std::error_code ignored;
         fs::remove_all(directory_, ignored);
-    }
-}
-
-void LoopbackServer::stop() {
-    if (stdin_fd_ >= 0) {
-        close(stdin_fd_);
-        stdin_fd_ = -1;
-    }
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
     }
 }
 
@@ -254,18 +184,6 @@ std::string request_head(const std::string& raw) {
 std::string request_body(const std::string& raw) {
     const std::size_t end = raw.find("\r\n\r\n");
     return end == std::string::npos ? std::string() : raw.substr(end + 4);
-}
-
-int free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 }  // namespace notepics::testing

@@ -11,8 +11,11 @@
 // for the listeners' ports. The server stops when the object is destroyed.
 #pragma once
 
+#if !defined(_WIN32)
 #include <sys/types.h>
+#endif
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,7 +54,7 @@ class LoopbackServer {
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    bool running() const { return pid_ > 0 && http_port_ > 0; }
+    bool running() const { return started_ && http_port_ > 0; }
     const std::string& error() const { return error_; }
 
     int http_port() const { return http_port_; }
@@ -66,10 +69,21 @@ class LoopbackServer {
     std::vector<RecordedRequest> requests() const;
 
   private:
+    // What each platform does (loopback_server_posix.cpp,
+    // loopback_server_win32.cpp): a new scratch directory; a path as the
+    // server names it; starting the server with `args` after the
+    // interpreter, which gives the first line of its output (or sets
+    // error_); stopping it.
+    static std::string make_scratch_directory();
+    static std::string server_path(const std::filesystem::path& path);
+    std::string start(std::vector<std::string> args);
     void stop();
 
+    bool started_ = false;
+#if !defined(_WIN32)
     pid_t pid_ = -1;
     int stdin_fd_ = -1;
+#endif
     int http_port_ = 0;
     int https_port_ = 0;
     int proxy_port_ = 0;
@@ -77,8 +91,8 @@ class LoopbackServer {
     std::string error_;
 };
 
-// A port on 127.0.0.1 that was free a moment ago: nobody listens there
-// unless someone took it since.
+// A port on 127.0.0.1 that was free a moment ago (just given up by a
+// socket): nobody listens there unless someone took it since.
 int free_port();
 
 // The request head (up to and including the empty line) and the body.

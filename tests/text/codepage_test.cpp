@@ -1,12 +1,18 @@
 #include "text/codepage.h"
 
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
+#endif
 
 #include <climits>
 #include <cstdint>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <random>
@@ -17,6 +23,7 @@
 #include <vector>
 
 #include "text/ascii_runs.h"
+#include "text/charset_table.h"
 
 namespace notepics {
 namespace {
@@ -50,6 +57,28 @@ std::string to_hex(std::string_view bytes) {
 
 std::string to_hex(const ByteBuffer& bytes) {
     return to_hex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+// Whether the platform's converters have `code_page` (a Windows number).
+// ICU has every one the tests use; so has Windows, but wine (which runs the
+// Windows tests here) lacks GB18030 (54936) and ISO-2022-JP (50220). A case
+// of a missing code page is left out, and says so.
+bool platform_has_code_page(int code_page) {
+#if defined(_WIN32)
+    return code_page <= 0 || code_page == 1200 || code_page == 1201 ||
+           IsValidCodePage(static_cast<UINT>(code_page)) != 0;
+#else
+    (void)code_page;
+    return true;
+#endif
+}
+
+bool platform_has_code_page(int code_page, std::string_view what) {
+    const bool has = platform_has_code_page(code_page);
+    if (!has) {
+        std::cout << "left out: " << what << " (the system has no code page " << code_page << ")\n";
+    }
+    return has;
 }
 
 TEST(CodePage, AnsiToUtf16) {
@@ -107,6 +136,9 @@ TEST(CodePage, CodePageToUtf16) {
         {"41", INT_MIN, ""},
     };
     for (const Case& c : cases) {
+        if (!c.expected.empty() && !platform_has_code_page(c.code_page, c.bytes)) {
+            continue;
+        }
         EXPECT_EQ(to_hex(code_page_to_utf16(from_hex(c.bytes), c.code_page)), c.expected)
             << "bytes " << c.bytes << ", code page " << c.code_page;
     }
@@ -499,8 +531,20 @@ TEST(CodePageGbk, WholeTableConvertsInOneCall) {
     EXPECT_TRUE(utf16_to_ansi(units) == text);
 }
 
+ByteBuffer little_endian(std::u16string_view units) {
+    ByteBuffer bytes;
+    for (const char16_t unit : units) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return bytes;
+}
+
 // ---------------------------------------------------------------------------
-// The fast GBK paths against the converter alone, on arbitrary input.
+// The fast GBK paths against the converter alone, on arbitrary input. Only
+// the ICU back end has fast paths of its own; on Windows the system's
+// converter is the conversion itself.
+#if !defined(_WIN32)
 
 // GBK's converter set up as the conversions set theirs up: "?" for
 // characters it lacks, ignorable ones included.
@@ -547,15 +591,6 @@ class PlainGbkConverter {
 
     UConverter* converter_ = nullptr;
 };
-
-ByteBuffer little_endian(std::u16string_view units) {
-    ByteBuffer bytes;
-    for (const char16_t unit : units) {
-        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-    }
-    return bytes;
-}
 
 // Texts of ASCII runs of every length around the vector widths, mixed with
 // valid codes, lead bytes before ASCII or at the end, 80 and FF, undefined
@@ -647,6 +682,8 @@ TEST(CodePageGbk, LongTextsAgreeWithTheConverterAcrossEveryPieceBoundary) {
         EXPECT_TRUE(utf16_units_to_gbk(units) == plain.encode(units));
     }
 }
+
+#endif  // !defined(_WIN32)
 
 TEST(CodePageGbk, StopsAtTheFirstZero) {
     EXPECT_EQ(gbk_to_utf16_units("a\xD6\xD0"sv
@@ -759,6 +796,10 @@ TEST(CharsetLabels, ResolveAsTheWebResolvesThem) {
         {"iso-2022-kr", ""},
     };
     for (const LabelCase& c : cases) {
+        if (!c.converter.empty() &&
+            !platform_has_code_page(converter_code_page(c.converter), c.label)) {
+            continue;
+        }
         SCOPED_TRACE(testing::PrintToString(std::string(c.label)));
         EXPECT_EQ(charset_label_converter(c.label), c.converter);
         EXPECT_EQ(web_charset_to_utf16(from_hex("41 42"), c.label).has_value(),
