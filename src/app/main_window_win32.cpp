@@ -103,6 +103,15 @@ HWND make_child(HWND parent, DWORD extended_style, const char* window_class, DWO
                            GetModuleHandleA(nullptr), nullptr);
 }
 
+// Hands what the window system holds back to the display at once, without
+// taking or dispatching a single message. On Windows the frame has drawn a
+// new caption already; where the window system talks to a display server
+// (wine on X), its requests wait in a buffer until the thread next looks at
+// its queue, which this zero-length wait does.
+void send_to_display() {
+    MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_ALLINPUT, 0);
+}
+
 }  // namespace
 
 POINT centred_position(const RECT& area, int width, int height) {
@@ -208,6 +217,7 @@ void MainWindow::set_caption(std::string_view text) {
     }
     // The frame draws the new caption before the call returns.
     SetWindowTextA(window_, Text(text).c_str());
+    send_to_display();
 }
 
 void MainWindow::show_message(std::string_view text) {
