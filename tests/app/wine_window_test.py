@@ -245,17 +245,21 @@ def main():
         return 2
     os.makedirs(options.scratch, exist_ok=True)
     environment = dict(os.environ, LANG=LOCALE, LC_ALL=LOCALE)
-    if not wine_command()[0].endswith("wine-run"):  # else the build's own prefix
-        environment.setdefault("WINEPREFIX", os.path.join(options.scratch, "wineprefix"))
+    # A prefix of its own, so that its wine server, which runs on this test's
+    # X server and locale, is not shared with the tests that run beside it.
+    environment["WINEPREFIX"] = os.path.join(os.path.abspath(options.scratch), "wineprefix")
 
     service, described = start_sample_service(options.scratch)
     try:
         run_window_test_program(options.test_program, dict(environment, **described),
                                 options.scratch)
+        run_program(options.program, environment, options.scratch)
     finally:
         service.terminate()
         service.wait()
-    run_program(options.program, environment, options.scratch)
+        # The prefix's wine server and its helpers go with the X server.
+        wineserver = shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
+        subprocess.run([wineserver, "-k"], env=environment, stderr=subprocess.DEVNULL)
 
     if failures:
         print(f"wine_window_test: {len(failures)} check(s) failed", file=sys.stderr)
