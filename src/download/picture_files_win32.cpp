@@ -128,9 +128,13 @@ std::filesystem::path run_directory() {
 }
 
 bool write_bytes_to_file(const std::filesystem::path& path, const ByteBuffer& bytes) {
-    // A colon in the file name would name a stream of another file.
+    // A colon in the file name would name a stream of another file. Windows
+    // file systems hold names of up to 255 UTF-16 units; checked here too,
+    // so a file system that would take a longer one gives the same result.
+    constexpr std::size_t kLongestName = 255;
     if (path.empty() || !path.has_filename() ||
-        path.filename().native().find(L':') != std::wstring::npos) {
+        path.filename().native().find(L':') != std::wstring::npos ||
+        path.filename().native().size() > kLongestName) {
         return false;
     }
     auto [file, temporary_path] = create_temporary_beside(path);

@@ -316,6 +316,11 @@ TEST_F(HostileService, InvalidGbkIdentifiersStayInsideTheFolder) {
     ASSERT_NO_FATAL_FAILURE(run_note(note_page(identifiers)));
 
     // "\xA1\x20x" became "? x": an address with a blank is not fetched.
+#ifdef _WIN32
+    // Windows file names hold no '?' and no '"': those pictures fail too.
+    EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 6, 5)));
+    expect_only_saved({saved("ok")});
+#else
     EXPECT_THAT(window_->log(), ElementsAreArray(saving_run_log(note_address(), 6, 1)));
     expect_only_saved({
         {"?.jpg", echoed("?")},                   // "\x81"
@@ -324,6 +329,7 @@ TEST_F(HostileService, InvalidGbkIdentifiersStayInsideTheFolder) {
         {"ab?.jpg", echoed("ab?")},               // "ab\xA1"
         saved("ok"),
     });
+#endif
 }
 
 TEST_F(HostileService, PicturesLargerThanTheCapFailWithMemoryBounded) {
@@ -375,6 +381,9 @@ TEST_F(HostileService, AServerFallingSilentIsEndedByTheTimeout) {
 }
 
 TEST_F(HostileService, APictureHostWithAnUntrustedCertificateSavesNothing) {
+    if (sample::runs_under_wine()) {
+        GTEST_SKIP() << "wine's Schannel accepts a certificate nobody trusts; Windows refuses it";
+    }
     ASSERT_NO_FATAL_FAILURE(run_note(note_page({"a", "older"}), {"--tls-pictures"}));
 
     ASSERT_THAT(service_->picture_origin(), ::testing::StartsWith("https://"));

@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <optional>
@@ -10,6 +9,10 @@
 #include <vector>
 
 #include "sample_service.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace notepics {
 namespace {
@@ -64,7 +67,8 @@ TEST(PictureFilePath, NamesOnlyAFileInTheFolder) {
             picture_file_path("/pictures", c.identifier);
         if (c.file_name) {
             ASSERT_TRUE(path.has_value());
-            EXPECT_EQ(*path, std::filesystem::path("/pictures") / *c.file_name);
+            EXPECT_EQ(*path, std::filesystem::path("/pictures") /
+                                 std::u8string(c.file_name->begin(), c.file_name->end()));
         } else {
             EXPECT_FALSE(path.has_value()) << *path;
         }
@@ -96,6 +100,9 @@ TEST(WriteBytesToFile, NoBytesGiveAnEmptyFile) {
 }
 
 TEST(WriteBytesToFile, GivesTheUsualPermissions) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows files carry no POSIX mode bits and Windows has no umask";
+#else
     ScratchFolder folder;
     const std::filesystem::path file = folder.path() / "a.jpg";
     const mode_t mask = ::umask(022);
@@ -104,6 +111,7 @@ TEST(WriteBytesToFile, GivesTheUsualPermissions) {
     struct stat status {};
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0644u);
+#endif
 }
 
 TEST(WriteBytesToFile, FailureLeavesTheFolderAsItWas) {

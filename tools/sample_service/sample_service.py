@@ -32,6 +32,8 @@ describe their own notes and misbehaviour:
                             still the note page
   --record DIR              every request head, byte for byte, goes to
                             DIR/<number>-<web|picture>.http, before the answer
+  --until-end-of-input      serve until standard input ends (for a starter
+                            that cannot send a signal: a program under wine)
   --tls                     both servers speak https with a throwaway
                             self-signed certificate (made with openssl)
 
@@ -485,6 +487,9 @@ def main():
     parser.add_argument("--record", metavar="DIR",
                         help="write every request head, byte for byte, to "
                         "DIR/<number>-<web|picture>.http before answering")
+    parser.add_argument("--until-end-of-input", action="store_true",
+                        help="serve until standard input ends, for a starter that cannot send a "
+                        "signal (a Windows program under wine)")
     parser.add_argument("--tls", action="store_true",
                         help="both servers speak https with a throwaway self-signed certificate "
                         "(made with openssl)")
@@ -532,7 +537,10 @@ def main():
 
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
-        threading.Event().wait()
+        if options.until_end_of_input:
+            sys.stdin.buffer.read()
+        else:
+            threading.Event().wait()
     except KeyboardInterrupt:
         pass
 

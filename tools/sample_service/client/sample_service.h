@@ -1,5 +1,6 @@
-// Starts the project's sample service (sample_service.py) as a child process
-// on 127.0.0.1, for tests and benchmarks, and reads back what it recorded.
+// Starts the project's sample service (sample_service.py) on 127.0.0.1, for
+// tests and benchmarks, and reads back what it recorded: a child process on
+// POSIX systems, a program of wine's host in a Windows program under wine.
 //
 //   ScratchFolder pictures;
 //   write_file(pictures.path() / "a", "bytes of a");
@@ -82,6 +83,12 @@ class SampleService {
   private:
     SampleService() = default;
 
+    // Takes one line the service printed at start-up (origins, short links,
+    // share texts); true for its last line, "ready".
+    bool take_start_line(const std::string& line);
+
+    // The service's process (POSIX); under wine, 0 once the host program
+    // was started.
     pid_t pid_ = -1;
     ScratchFolder records_;
     std::string web_origin_;
@@ -89,6 +96,10 @@ class SampleService {
     std::map<std::string, std::string> short_links_;
     std::map<std::string, std::string> share_texts_;
 };
+
+// True in a Windows program running under wine rather than on Windows, for
+// the few checks wine cannot show (its Schannel accepts any certificate).
+bool runs_under_wine();
 
 // An origin on 127.0.0.1 where nothing listens: a port that was free a
 // moment ago.
