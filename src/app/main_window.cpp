@@ -27,29 +27,9 @@
 namespace notepics {
 namespace {
 
-// "by：Tuvelko"
-constexpr std::string_view kInitialCaption = "by\xA3\xBATuvelko";
-// "链  接："
-constexpr std::string_view kLinkLabelText = "\xC1\xB4  \xBD\xD3\xA3\xBA";
-// "信息："
-constexpr std::string_view kMessageCaption = "\xD0\xC5\xCF\xA2\xA3\xBA";
-
-constexpr QRect kLinkLabelGeometry(8, 8, 56, 24);
-constexpr QRect kLinkBoxGeometry(64, 8, 256, 40);
-constexpr int kLinkBoxPixelSize = 12;
-
-// Restores a flag when the scope ends, however it ends.
-class FlagGuard {
-  public:
-    explicit FlagGuard(bool& flag) : flag_(flag), saved_(std::exchange(flag, true)) {}
-    ~FlagGuard() { flag_ = saved_; }
-    FlagGuard(const FlagGuard&) = delete;
-    FlagGuard& operator=(const FlagGuard&) = delete;
-
-  private:
-    bool& flag_;
-    bool saved_;
-};
+QRect geometry_of(const ChildPlace& place) {
+    return QRect(place.x, place.y, place.width, place.height);
+}
 
 }  // namespace
 
@@ -83,7 +63,7 @@ namespace {
 
 LinkBox* make_link_box(QWidget* parent) {
     auto* box = new LinkBox(parent);
-    box->setGeometry(kLinkBoxGeometry);
+    box->setGeometry(geometry_of(kLinkBoxPlace));
     box->setObjectName(QStringLiteral("link_box"));
     // Wraps at the right edge, breaking a word only when it is longer than
     // a line; Enter inserts a line break; no scroll bars, no length limit.
@@ -135,7 +115,7 @@ MainWindow::MainWindow(LinkChangedHandler on_link_changed)
 
     link_label_ = new QLabel(to_qstring(kLinkLabelText), this);
     link_label_->setObjectName(QStringLiteral("link_label"));
-    link_label_->setGeometry(kLinkLabelGeometry);
+    link_label_->setGeometry(geometry_of(kLinkLabelPlace));
 
     link_box_ = make_link_box(this);
     connect(link_box_, &QPlainTextEdit::textChanged, this, &MainWindow::on_box_changed);

@@ -16,6 +16,7 @@
 
 #include <string_view>
 
+#include "app/window_layout.h"
 #include "download/note_window.h"
 #include "text/text.h"
 
@@ -28,10 +29,6 @@ class QSize;
 namespace notepics {
 
 class LinkBox;
-
-// The window's outer size, frame included.
-inline constexpr int kWindowWidth = 331;
-inline constexpr int kWindowHeight = 84;
 
 // Top-left corner that centres a window of `outer` size in `area`.
 QPoint centred_position(const QRect& area, const QSize& outer);

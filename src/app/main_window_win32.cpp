@@ -6,18 +6,8 @@
 namespace notepics {
 namespace {
 
-// "by：Tuvelko"
-constexpr std::string_view kInitialCaption = "by\xA3\xBATuvelko";
-// "链  接："
-constexpr std::string_view kLinkLabelText = "\xC1\xB4  \xBD\xD3\xA3\xBA";
-// "信息："
-constexpr std::string_view kMessageCaption = "\xD0\xC5\xCF\xA2\xA3\xBA";
-
 constexpr const char* kWindowClass = "notepics_main_window";
 
-constexpr RECT kLinkLabelPlace{8, 8, 8 + 56, 8 + 24};
-constexpr RECT kLinkBoxPlace{64, 8, 64 + 256, 8 + 40};
-constexpr int kLinkBoxPixelSize = 12;
 constexpr int kLinkBoxId = 1;
 
 // Posted to the window once the last run that saw it closed has returned.
@@ -31,19 +21,6 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINI
 // as it fills, Enter breaking the line; no scroll bars.
 constexpr DWORD kLinkBoxStyle =
     WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
-
-// Sets a flag for the scope, restoring it however the scope ends.
-class FlagGuard {
-  public:
-    explicit FlagGuard(bool& flag) : flag_(flag), saved_(std::exchange(flag, true)) {}
-    ~FlagGuard() { flag_ = saved_; }
-    FlagGuard(const FlagGuard&) = delete;
-    FlagGuard& operator=(const FlagGuard&) = delete;
-
-  private:
-    bool& flag_;
-    bool saved_;
-};
 
 // Counts a run for the scope.
 class CountGuard {
@@ -95,10 +72,10 @@ FontHandle make_link_box_font() {
 }
 
 HWND make_child(HWND parent, DWORD extended_style, const char* window_class, DWORD style,
-                const RECT& place, int id, std::string_view text) {
+                const ChildPlace& place, int id, std::string_view text) {
     const std::string initial(text);
-    return CreateWindowExA(extended_style, window_class, initial.c_str(), style, place.left,
-                           place.top, place.right - place.left, place.bottom - place.top, parent,
+    return CreateWindowExA(extended_style, window_class, initial.c_str(), style, place.x, place.y,
+                           place.width, place.height, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                            GetModuleHandleA(nullptr), nullptr);
 }

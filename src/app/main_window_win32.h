@@ -21,14 +21,11 @@
 
 #include <string_view>
 
+#include "app/window_layout.h"
 #include "download/note_window.h"
 #include "text/text.h"
 
 namespace notepics {
-
-// The window's outer size, frame included.
-inline constexpr int kWindowWidth = 331;
-inline constexpr int kWindowHeight = 84;
 
 // Top-left corner that centres a window of `width` x `height` in `area`.
 POINT centred_position(const RECT& area, int width, int height);
