@@ -5,9 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../support/real_servers.h"
@@ -71,11 +73,20 @@ class WebRequestRealServers : public ::testing::Test {
         }
     }
 
-    // nginx's log lines of the requests since the test began.
-    std::vector<std::string> logged() const {
-        std::vector<std::string> lines = lines_of(nginx_->access_log());
-        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(log_lines_before_));
-        return lines;
+    // nginx's log lines of the requests since the test began. nginx writes
+    // a line once it has sent its answer, which can be after the client (or a
+    // proxy in between) has read it: wait a while for `expected` lines.
+    std::vector<std::string> logged(std::size_t expected = 0) const {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            std::vector<std::string> lines = lines_of(nginx_->access_log());
+            lines.erase(lines.begin(),
+                        lines.begin() + static_cast<std::ptrdiff_t>(log_lines_before_));
+            if (lines.size() >= expected || std::chrono::steady_clock::now() > give_up) {
+                return lines;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
 
   private:
@@ -121,7 +132,7 @@ TEST_F(WebRequestRealServers, KeepsCredentialsToTheFirstOrigin) {
         }
         EXPECT_EQ(web_request(p), "back");
         EXPECT_EQ(p.status_text, "200 OK");
-        const std::vector<std::string> lines = logged();
+        const std::vector<std::string> lines = logged(4);
         ASSERT_EQ(lines.size(), 4u);
         const std::string first = std::to_string(nginx().http_port()) + " GET ";
         const std::string second = std::to_string(nginx().other_http_port()) + " GET ";
@@ -145,7 +156,7 @@ TEST_F(WebRequestRealServers, SendsTheBodyOfAHeadRequest) {
     WebRequestParams p{.url = nginx().http_url("/page"), .method = 2, .body_text = "hb"};
     EXPECT_EQ(web_request(p), "");
     EXPECT_EQ(p.status_text, "200 OK");
-    const std::vector<std::string> lines = logged();
+    const std::vector<std::string> lines = logged(1);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_THAT(lines[0], HasSubstr(" HEAD /page "));
     EXPECT_THAT(lines[0], HasSubstr("length=[2]"));
